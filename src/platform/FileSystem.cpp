@@ -1,0 +1,153 @@
+// POSIX implementation of the file helpers; every state-holding file goes through here.
+#include "platform/FileSystem.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/Error.h"
+
+namespace orvex {
+namespace {
+
+mode_t ModeBits(FileMode mode) { return mode == FileMode::Private ? 0600 : 0644; }
+
+bool WriteAll(int fd, std::string_view content) {
+  const char* p = content.data();
+  size_t left = content.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string DirectoryOf(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) return {};
+  return std::string(path.substr(0, slash + 1));
+}
+
+void SyncDirectory(const std::string& path) {
+  const std::string dir = path.empty() ? "." : path;
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  std::string content;
+  if (st.st_size > 0) content.reserve(static_cast<size_t>(st.st_size));
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    content.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return content;
+}
+
+void ReplaceFileAtomically(const std::string& path, std::string_view content, FileMode mode,
+                           const std::string& errorMessage) {
+  const std::string message = errorMessage.empty() ? "Cannot create file " + path : errorMessage;
+  // Keep the permissions of an existing file (an operator may have tightened them).
+  mode_t bits = ModeBits(mode);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) bits = st.st_mode & 07777;
+  if (mode == FileMode::Private) bits &= 0700;
+
+  std::string temporary;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temporary = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, bits);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) throw Error(message);
+  ::fchmod(fd, bits);  // the umask must not widen or narrow what was asked for
+  const bool ok = WriteAll(fd, content) && ::fsync(fd) == 0;
+  if (::close(fd) != 0 || !ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
+    ::unlink(temporary.c_str());
+    throw Error(message);
+  }
+  SyncDirectory(DirectoryOf(path));
+}
+
+bool CreateNewFile(const std::string& path, std::string_view content, FileMode mode) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, ModeBits(mode));
+  if (fd < 0) {
+    if (errno == EEXIST) return false;
+    throw Error("Cannot create file " + path);
+  }
+  const bool ok = WriteAll(fd, content) && ::fsync(fd) == 0;
+  if (::close(fd) != 0 || !ok) {
+    ::unlink(path.c_str());
+    throw Error("Cannot create file " + path);
+  }
+  SyncDirectory(DirectoryOf(path));
+  return true;
+}
+
+void RenameFile(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0)
+    throw Error("Cannot rename " + from + " to " + to + ": " + std::strerror(errno));
+  SyncDirectory(DirectoryOf(to));
+}
+
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool CreateDirectoryOnce(const std::string& path) { return ::mkdir(path.c_str(), 0755) == 0; }
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::vector<DirectoryEntry> ListDirectory(const std::string& path) {
+  std::vector<DirectoryEntry> entries;
+  DIR* dir = ::opendir(path.c_str());
+  if (dir == nullptr) return entries;
+  std::string base = path;
+  if (!base.empty() && base.back() != '/') base += '/';
+  while (const dirent* e = ::readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    bool isDirectory = e->d_type == DT_DIR;
+    if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) isDirectory = DirectoryExists(base + name);
+    entries.push_back({name, isDirectory});
+  }
+  ::closedir(dir);
+  return entries;
+}
+
+}  // namespace orvex

@@ -1,0 +1,56 @@
+// Files and directories: whole-file reads, atomic replacement, exclusive creation, scans.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvex {
+
+// Whether a file may hold passwords: such files are readable by their owner only.
+enum class FileMode { Normal, Private };
+
+// The whole content of a file, or nothing when it is missing or cannot be read.
+std::optional<std::string> ReadWholeFile(const std::string& path);
+
+// Replaces `path` atomically: a temporary file in the same directory is created with O_EXCL,
+// written, synced and renamed over the target, then the directory is synced. A kill at any
+// moment leaves either the old or the new file. Throws orvex::Error with `errorMessage`
+// (or "Cannot create file <path>" when empty) if it cannot be done.
+void ReplaceFileAtomically(const std::string& path, std::string_view content,
+                           FileMode mode = FileMode::Normal, const std::string& errorMessage = {});
+
+// Creates a new file that must not exist yet (O_EXCL), writes and syncs it, syncs the directory.
+// Returns false when the name is taken; throws orvex::Error on other failures.
+bool CreateNewFile(const std::string& path, std::string_view content,
+                   FileMode mode = FileMode::Normal);
+
+// Renames within one file system and syncs the target's directory. Throws orvex::Error.
+void RenameFile(const std::string& from, const std::string& to);
+
+// Removes a file; returns false if it did not exist or could not be removed.
+bool RemoveFile(const std::string& path);
+
+// Creates one directory level; returns false when it exists or cannot be made (never throws).
+bool CreateDirectoryOnce(const std::string& path);
+
+bool FileExists(const std::string& path);       // a regular file (or link to one)
+bool DirectoryExists(const std::string& path);  // a directory (or link to one)
+
+struct DirectoryEntry {
+  std::string name;
+  bool isDirectory = false;
+};
+
+// The entries of a directory in the order the file system lists them, without "." and "..".
+// A missing or unreadable directory gives no entries.
+std::vector<DirectoryEntry> ListDirectory(const std::string& path);
+
+// Syncs a directory so that renames and creations in it survive a power cut.
+void SyncDirectory(const std::string& path);
+
+// The directory part of a path, ending with "/" ("" for a bare name).
+std::string DirectoryOf(std::string_view path);
+
+}  // namespace orvex
