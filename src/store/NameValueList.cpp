@@ -6,14 +6,18 @@
 namespace orvex {
 namespace {
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool IsBlank(char c) {
   const auto u = static_cast<unsigned char>(c);
   return u >= 1 && u <= 32;
 }
 
-bool EndsItem(char c) { return static_cast<unsigned char>(c) <= 32 || c == ','; }
+bool EndsItem(char c) {
+  return static_cast<unsigned char>(c) <= 32 || c == ',';
+}
 
 }  // namespace
 
@@ -103,7 +107,9 @@ void NameValueList::LoadFromFile(const std::string& path) {
   lines_ = content ? SplitLines(*content) : std::vector<std::string>{};
 }
 
-void NameValueList::LoadFromText(std::string_view text) { lines_ = SplitLines(text); }
+void NameValueList::LoadFromText(std::string_view text) {
+  lines_ = SplitLines(text);
+}
 
 std::vector<std::string> ReadCommaList(std::string_view text) {
   std::vector<std::string> items;
