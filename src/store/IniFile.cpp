@@ -104,9 +104,13 @@ IniFile::IniFile(std::string path, FileMode mode) : path_(std::move(path)), mode
     Parse({}, false);
     return;
   }
-  std::string content(kMaximumFileSize + 1, '\0');
-  in.read(content.data(), static_cast<std::streamsize>(content.size()));
-  content.resize(static_cast<std::size_t>(in.gcount()));
+  // Read in pieces up to one byte past the limit: enough to tell a file that is too large.
+  std::string content;
+  char buffer[65536];
+  while (content.size() <= kMaximumFileSize && in) {
+    in.read(buffer, sizeof buffer);
+    content.append(buffer, static_cast<std::size_t>(in.gcount()));
+  }
   if (in.bad()) {
     writable_ = false;
     content.clear();

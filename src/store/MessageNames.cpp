@@ -26,7 +26,9 @@ std::string IdFromStamp(std::uint64_t stamp, std::string_view address) {
 
 bool AnyMessageFileExists(const std::string& directory, const std::string& base) {
   for (const char* extension : {".msg", ".pri", ".dig"})
-    if (FileExists(directory + base + extension)) return true;
+    if (const std::string path = directory + base + extension;
+        FileExists(path) || DirectoryExists(path))
+      return true;
   return false;
 }
 
