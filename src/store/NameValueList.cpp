@@ -1,6 +1,8 @@
 // Line splitting, the name=value list and the comma-list reading and writing rules.
 #include "store/NameValueList.h"
 
+#include <stdexcept>
+
 #include "platform/FileSystem.h"
 
 namespace orvex {
@@ -99,6 +101,7 @@ std::string NameValueList::ValueAt(std::size_t index) const {
 }
 
 void NameValueList::Delete(std::size_t index) {
+  if (index >= lines_.size()) throw std::out_of_range("NameValueList::Delete");
   lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(index));
 }
 
