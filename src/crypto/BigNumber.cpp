@@ -56,31 +56,48 @@ class Montgomery {
 
   // out = a·b·R^-1 mod n, for a, b < n; out may alias a or b.
   void Multiply(std::uint64_t* out, const std::uint64_t* a, const std::uint64_t* b) const {
-    std::uint64_t t[kMaxLimbs + 2] = {};
-    const std::size_t k = k_;
-    for (std::size_t i = 0; i < k; ++i) {
-      std::uint64_t carry = 0;
-      const std::uint64_t bi = b[i];
-      for (std::size_t j = 0; j < k; ++j) {
-        const UInt128 s = static_cast<UInt128>(a[j]) * bi + t[j] + carry;
-        t[j] = static_cast<std::uint64_t>(s);
-        carry = static_cast<std::uint64_t>(s >> 64);
-      }
-      UInt128 s = static_cast<UInt128>(t[k]) + carry;
-      t[k] = static_cast<std::uint64_t>(s);
-      t[k + 1] = static_cast<std::uint64_t>(s >> 64);
+    // The usual key sizes get loops of fixed length, which the compiler unrolls.
+    switch (k_) {
+      case 4:
+        return MultiplyLimbs<4>(out, a, b);
+      case 8:
+        return MultiplyLimbs<8>(out, a, b);
+      case 16:
+        return MultiplyLimbs<16>(out, a, b);
+      case 32:
+        return MultiplyLimbs<32>(out, a, b);
+      default:
+        return MultiplyLimbs<0>(out, a, b);
+    }
+  }
 
-      const std::uint64_t m = t[0] * minusInverse_;
-      s = static_cast<UInt128>(m) * n_[0] + t[0];
-      carry = static_cast<std::uint64_t>(s >> 64);
+  void ToMontgomery(std::uint64_t* out, const std::uint64_t* x) const {
+    Multiply(out, x, rSquared_);
+  }
+
+ private:
+  // Interleaved multiplication and reduction, one limb of b at a time; K = 0 takes k_ limbs.
+  template <std::size_t K>
+  void MultiplyLimbs(std::uint64_t* out, const std::uint64_t* a, const std::uint64_t* b) const {
+    const std::size_t k = K != 0 ? K : k_;
+    std::uint64_t t[(K != 0 ? K : kMaxLimbs) + 1] = {};
+    for (std::size_t i = 0; i < k; ++i) {
+      const std::uint64_t bi = b[i];
+      UInt128 s = static_cast<UInt128>(a[0]) * bi + t[0];
+      std::uint64_t productCarry = static_cast<std::uint64_t>(s >> 64);
+      const std::uint64_t m = static_cast<std::uint64_t>(s) * minusInverse_;
+      UInt128 r = static_cast<UInt128>(m) * n_[0] + static_cast<std::uint64_t>(s);
+      std::uint64_t reductionCarry = static_cast<std::uint64_t>(r >> 64);
       for (std::size_t j = 1; j < k; ++j) {
-        s = static_cast<UInt128>(m) * n_[j] + t[j] + carry;
-        t[j - 1] = static_cast<std::uint64_t>(s);
-        carry = static_cast<std::uint64_t>(s >> 64);
+        s = static_cast<UInt128>(a[j]) * bi + t[j] + productCarry;
+        productCarry = static_cast<std::uint64_t>(s >> 64);
+        r = static_cast<UInt128>(m) * n_[j] + static_cast<std::uint64_t>(s) + reductionCarry;
+        reductionCarry = static_cast<std::uint64_t>(r >> 64);
+        t[j - 1] = static_cast<std::uint64_t>(r);
       }
-      s = static_cast<UInt128>(t[k]) + carry;
+      s = static_cast<UInt128>(t[k]) + productCarry + reductionCarry;
       t[k - 1] = static_cast<std::uint64_t>(s);
-      t[k] = t[k + 1] + static_cast<std::uint64_t>(s >> 64);
+      t[k] = static_cast<std::uint64_t>(s >> 64);
     }
     // t < 2n: one conditional subtraction brings it below n.
     bool subtract = t[k] != 0;
@@ -102,14 +119,8 @@ class Montgomery {
       }
     }
     std::copy(t, t + k, out);
-    Wipe(t, sizeof t);
   }
 
-  void ToMontgomery(std::uint64_t* out, const std::uint64_t* x) const {
-    Multiply(out, x, rSquared_);
-  }
-
- private:
   std::size_t k_;
   std::uint64_t n_[kMaxLimbs] = {};
   std::uint64_t minusInverse_ = 0;
