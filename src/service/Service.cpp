@@ -7,6 +7,7 @@
 #include "platform/InstanceLock.h"
 #include "platform/StopSignal.h"
 #include "platform/Terminal.h"
+#include "processing/Inbox.h"
 #include "service/ConsoleLog.h"
 #include "service/ListCycle.h"
 #include "store/MessageNames.h"
@@ -43,6 +44,7 @@ int RunService(const std::string& programDirectory, const std::string& versionTe
                    LogColour::White);
 
   CycleStages stages;
+  stages.process = [&](TAccount& list) { ProcessInbox(list, env); };
   ListCycle cycle(env, console, stages);
 
   while (!Terminated()) {
