@@ -220,24 +220,24 @@ TEST_F(Posts, DispatchLooksForTheExactControlAddressInTo) {
     const char* controlSetting;  // the ControlAddress line, or none
     const char* to;
     const char* subject;
-    bool command;       // a pending entry was made
+    bool command;       // the digest flag was set
     std::size_t posts;  // distributed copies
   } cases[] = {
       {"control address absent: a command subject is a command", "", "birds@example.org",
-       "subscribe", true, 0},
+       "digest-on secret", true, 0},
       {"control address absent: another subject is a post", "", "birds@example.org", "Hi", false,
        1},
       {"control address empty: never a command", "ControlAddress=\r\n", "birds@example.org",
-       "subscribe", false, 1},
+       "digest-on secret", false, 1},
       {"control address in other letter case: a post",
-       "ControlAddress=birds-request@example.org\r\n", "Birds-Request@example.org", "subscribe",
-       false, 1},
+       "ControlAddress=birds-request@example.org\r\n", "Birds-Request@example.org",
+       "digest-on secret", false, 1},
       {"control address only, no command: dropped", "ControlAddress=birds-request@example.org\r\n",
        "birds-request@example.org", "Hi", false, 0},
       {"both addresses, no command: a post", "ControlAddress=birds-request@example.org\r\n",
        "birds@example.org, birds-request@example.org", "Hi", false, 1},
-      {"no To at all: a post", "ControlAddress=birds-request@example.org\r\n", "", "subscribe",
-       false, 1},
+      {"no To at all: a post", "ControlAddress=birds-request@example.org\r\n", "",
+       "digest-on secret", false, 1},
   };
   for (const auto& c : cases) {
     std::string settings(kBaseSettings);
@@ -247,11 +247,13 @@ TEST_F(Posts, DispatchLooksForTheExactControlAddressInTo) {
     std::string mail = Mail("ann@example.net", c.to, c.subject);
     if (*c.to == '\0') mail.erase(mail.find("To: \r\n"), 6);
     Process(mail);
-    EXPECT_EQ(account().Pending().Contains("ann@example.net"), c.command) << c.name;
+    EXPECT_EQ(account().SubscriberFlags("ann@example.net"),
+              c.command ? sfMember | sfDigest : sfMember)
+        << c.name;
     EXPECT_EQ(Count("Outbox", ".msg"), c.posts) << c.name;
     EXPECT_EQ(Count("Outbox", ".pri"), c.command ? 1u : 0u) << c.name;
     EXPECT_EQ(Count("Inbox", ".msg"), 0u) << c.name;
-    account().Pending().Clear();
+    Subscribe("ann@example.net");
     for (const char* directory : {"Outbox/", "Digest/"})
       for (const auto& entry : ListDirectory(listDir + directory))
         RemoveFile(listDir + directory + entry.name);
