@@ -81,7 +81,9 @@ std::string FreshName(const Environment& env, const std::string& directory,
                       std::string_view extension, std::set<std::string>& taken) {
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     std::string name = WithExtension(env.namer.NewMessageFileName(directory), extension);
-    if (!taken.contains(name) && !FileExists(directory + name)) {
+    // The namer never repeats a name nor hands out one that the directory holds; a name that is
+    // taken after all is caught by the rename, which never replaces a file.
+    if (!taken.contains(name)) {
       taken.insert(name);
       return name;
     }
