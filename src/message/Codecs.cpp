@@ -79,7 +79,12 @@ std::string Base64Encode(std::string_view data) {
 
 std::string Base64DecodeLine(std::string_view line) {
   std::string out;
-  out.reserve(line.size() / 4 * 3 + 3);
+  AppendBase64DecodeLine(out, line);
+  return out;
+}
+
+void AppendBase64DecodeLine(std::string& out, std::string_view line) {
+  out.reserve(out.size() + line.size() / 4 * 3 + 3);
   std::uint8_t group[4];
   int filled = 0;
   for (const char c : line) {
@@ -102,7 +107,6 @@ std::string Base64DecodeLine(std::string_view line) {
     for (int i = filled; i < 4; ++i) group[i] = kPad;
     AppendGroup(out, group);
   }
-  return out;
 }
 
 std::string QPEncode(std::string_view text) {

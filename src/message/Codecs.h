@@ -11,6 +11,8 @@ std::string Base64Encode(std::string_view data);
 // The bytes one line of a Base64 body stands for. Characters outside the alphabet (blanks,
 // line-end debris, garbage) are skipped; "=" ends a group of four.
 std::string Base64DecodeLine(std::string_view line);
+// The same, appended to `out` (so that a caller can reuse one buffer for many lines).
+void AppendBase64DecodeLine(std::string& out, std::string_view line);
 
 // Quoted-printable text of a text of lines: soft breaks keep output lines at most 76 characters,
 // blanks at a line end and every byte outside "!".."~" (and "=") are written as "=XX".

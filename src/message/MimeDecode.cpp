@@ -478,8 +478,11 @@ void TMimeDecode::ExaminePartHeaderLine() {
 }
 
 void TMimeDecode::Deliver(std::string_view line, const std::string& encoding) {
-  if (encoding == "base64") {
-    decoded_ = Base64DecodeLine(line);
+  if (PartData == TPartData::Raw) {
+    decoded_.assign(line);
+  } else if (encoding == "base64") {
+    decoded_.clear();
+    AppendBase64DecodeLine(decoded_, line);
   } else if (encoding == "quoted-printable") {
     decoded_ = QPDecodeLine(line);
   } else if (encoding == "x-uuencode") {

@@ -10,6 +10,9 @@
 
 namespace orvex {
 
+// Whether OnPartLine receives part lines decoded by their transfer encoding or as they stand.
+enum class TPartData { Decoded, Raw };
+
 class TMimeDecode {
  public:
   using TMimeDecodeEvent = std::function<void(TMimeDecode& sender)>;
@@ -33,6 +36,9 @@ class TMimeDecode {
   TInlineDecodeBegin OnInlineDecodeBegin;
   TInlineDecodeLine OnInlineDecodeLine;
   TInlineDecodeEnd OnInlineDecodeEnd;
+
+  // A handler that keeps only raw lines for a while may switch decoding off meanwhile.
+  TPartData PartData = TPartData::Decoded;
 
   // Reads the stream to its end; a line ends at LF, and a CR right before the LF is removed.
   void DecodeStream(std::istream& stream);

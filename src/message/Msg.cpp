@@ -45,7 +45,9 @@ void TMsg::Parse() {
   std::vector<std::string>& header_lines = Headers.Lines();
 
   Decoder = TMimeDecode();
-  Decoder.OnHeaderLine = [this, &index, &header_lines](TMimeDecode& d) {
+  // Outside the text part only raw lines are kept: their data need not be decoded.
+  Decoder.PartData = TPartData::Raw;
+  Decoder.OnHeaderLine = [&index, &header_lines](TMimeDecode& d) {
     const std::string_view line = d.CurrentData();
     const size_t colon = line.find(':');
     if (colon == std::string_view::npos) return;
@@ -104,6 +106,7 @@ void TMsg::EnterTextIfPlain(const std::string& content_type, const std::string& 
   else
     BodyEncoding = TBodyEncoding::AsIs;
   State = TParseState::Text;
+  Decoder.PartData = TPartData::Decoded;
 }
 
 void TMsg::PartHeaderLine() {
@@ -146,13 +149,14 @@ void TMsg::PartEnd() {
     text_data_.clear();
     text_data_.shrink_to_fit();
     State = TParseState::Tail;
+    Decoder.PartData = TPartData::Raw;
   }
   // The boundary line that ended the part, as it stood.
   if (!Decoder.AtEndOfStream()) RawTarget().emplace_back(Decoder.CurrentData());
 }
 
 void TMsg::Compose() {
-  Lines.clear();
+  std::vector<std::string>().swap(Lines);  // free the old lines before the new ones are built
   size_t count = Headers.Count() + Head.size() + Body.size() + Tail.size();
   std::string encoded;
   if (BodyEncoding == TBodyEncoding::Base64) {
