@@ -68,9 +68,7 @@ void TMsg::Parse() {
     entry.reserve(name.size() + 1 + value.size());
     entry.append(name).append("=").append(value);
     if (found != index.end()) {
-      // Keep the place of the first occurrence and the name as first written.
-      const std::string& old = header_lines[found->second];
-      header_lines[found->second] = old.substr(0, old.find('=') + 1).append(value);
+      header_lines[found->second] = std::move(entry);  // the place of the first occurrence
     } else {
       index.emplace(key, header_lines.size());
       header_lines.push_back(std::move(entry));
