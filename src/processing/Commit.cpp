@@ -178,7 +178,7 @@ void ClearStaging(const std::string& staging) {
 
 CommitGroup::CommitGroup(TAccount& list, const Environment& env) : list_(list), env_(env) {}
 
-NameValueList& CommitGroup::StoreList(StoreKind store) {
+NameValueList& CommitGroup::StoreList(StoreKind store) const {
   switch (store) {
     case StoreKind::Subscribers:
       return list_.Subscribers();
@@ -236,8 +236,7 @@ bool CommitGroup::Empty() const {
   if (!outputs_.empty() || !removals_.empty()) return false;
   for (const StoreFile& store : kStoreFiles) {
     const auto& backup = groupBackup_[static_cast<std::size_t>(store.kind)];
-    if (backup && backup->Lines() != const_cast<CommitGroup*>(this)->StoreList(store.kind).Lines())
-      return false;
+    if (backup && backup->Lines() != StoreList(store.kind).Lines()) return false;
   }
   return true;
 }

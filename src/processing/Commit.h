@@ -71,7 +71,7 @@ class CommitGroup {
     std::string extension;
     std::string content;
   };
-  NameValueList& StoreList(StoreKind store);
+  NameValueList& StoreList(StoreKind store) const;
   void Clear();
 
   TAccount& list_;
