@@ -1,12 +1,16 @@
 // The POP3 exchange: greeting, USER/PASS, STAT, then RETR and DELE for each message, and Quit.
 #include "transport/Pop3Retrieval.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "platform/Error.h"
 #include "platform/FileMoves.h"
 #include "platform/FileSystem.h"
 #include "platform/StopSignal.h"
+#include "store/Account.h"
+#include "store/Environment.h"
+#include "store/MessageNames.h"
 #include "store/NameValueList.h"
 
 namespace orvex {
@@ -106,6 +110,25 @@ std::string SaveInboxFile(const std::string& inboxDir, const std::string& conten
   }
   RemoveFile(partial);
   throw Error("Cannot create file " + inboxDir + " (no free message name)");
+}
+
+void RetrieveMailboxes(TAccount& list, MailClient& pop3, const Environment& env,
+                       const PasswordDecipher& decipher) {
+  if (Terminated()) return;
+  const IniFile& config = list.Config();
+  // Bounded, so that a mistyped count cannot keep the stage busy for ever.
+  const long long count = std::min<long long>(config.ReadInteger("General", "Pop3Count", 1), 1000);
+  auto mailbox = [&](int n) {
+    const std::string number = std::to_string(n);
+    return Pop3Mailbox{config.ReadString("General", "Pop3Host" + number, ""),
+                       PortSetting(config.ReadInteger("General", "Pop3Port" + number, 110)),
+                       config.ReadString("General", "Name" + number, ""),
+                       decipher(config.ReadString("General", "Password" + number, ""))};
+  };
+  Pop3WorkItems work;
+  RetrieveMailboxes(
+      static_cast<int>(count), mailbox, pop3, list.ListDir() + "Inbox/",
+      [&env](const std::string& dir) { return env.namer.NewMessageFileName(dir); }, env.log, work);
 }
 
 void RetrieveMailboxes(int count, const std::function<Pop3Mailbox(int number)>& mailbox,

@@ -8,8 +8,12 @@
 
 #include "platform/Logger.h"
 #include "transport/MailClient.h"
+#include "transport/StageSettings.h"
 
 namespace orvex {
+
+class TAccount;
+struct Environment;
 
 struct Pop3Mailbox {
   std::string host;
@@ -26,6 +30,12 @@ struct Pop3WorkItems {
   std::vector<std::string> messageLines;  // the message being fetched
   std::string currentFile;                // the name of the last file written
 };
+
+// The stage of the list cycle: visits the mailboxes `Pop3Count` (default 1) of section General
+// names, with `Pop3Host<n>`, `Pop3Port<n>` (default 110), `Name<n>` and `Password<n>`, saving
+// into the list's Inbox.
+void RetrieveMailboxes(TAccount& list, MailClient& pop3, const Environment& env,
+                       const PasswordDecipher& decipher);
 
 // Visits mailboxes 1 to `count`, reading each one's settings just before it is visited; stops
 // early on a stop request. Catches and logs its own failures.

@@ -4,6 +4,8 @@
 #include "platform/Error.h"
 #include "platform/FileSystem.h"
 #include "platform/Socket.h"
+#include "store/Account.h"
+#include "store/Environment.h"
 #include "store/FailedMail.h"
 #include "store/NameValueList.h"
 
@@ -217,6 +219,24 @@ SendResult SendOneMessage(MailClient& smtp, SmtpAuth auth, Logger& log, const st
   if (endCode == 250) return {SendOutcome::Sent, {}};
   if (IsPermanentRefusal(endCode)) return {SendOutcome::MessageRefused, smtp.LastReplyLine()};
   throw ProtocolReplyError(endCode, smtp.LastReplyLine());
+}
+
+void DeliverOutbox(TAccount& list, MailClient& smtp, const Environment& env,
+                   const PasswordDecipher& decipher) {
+  const IniFile& config = list.Config();
+  SmtpSettings settings{config.ReadString("General", "SmtpHost", ""),
+                        PortSetting(config.ReadInteger("General", "SmtpPort", 25)),
+                        config.ReadString("General", "SMTPUser", ""),
+                        decipher(config.ReadString("General", "SMTPPassword", "")),
+                        config.ReadString("General", "From", ""),
+                        config.ReadString("General", "ControlAddress", "")};
+  OutboxRecipients recipients;
+  NameValueList selected;
+  list.SelectSubscribers(selected, sfMember, sfPaused | sfDigest);
+  recipients.posts = selected.Lines();
+  list.SelectSubscribers(selected, sfDigest, sfPaused);
+  recipients.digests = selected.Lines();
+  DeliverOutboxFiles(list.ListDir(), settings, recipients, smtp, env.log);
 }
 
 void DeliverOutboxFiles(const std::string& listDir, const SmtpSettings& settings,

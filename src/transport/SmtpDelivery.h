@@ -7,8 +7,12 @@
 
 #include "platform/Logger.h"
 #include "transport/MailClient.h"
+#include "transport/StageSettings.h"
 
 namespace orvex {
+
+class TAccount;
+struct Environment;
 
 enum class SmtpAuth { None, Login };
 
@@ -46,6 +50,12 @@ void SmtpOpen(MailClient& smtp, SmtpAuth auth, Logger& log);
 SendResult SendOneMessage(MailClient& smtp, SmtpAuth auth, Logger& log, const std::string& sender,
                           const std::vector<std::string>& lines,
                           const std::vector<std::string>& recipients);
+
+// The stage of the list cycle: reads `SMTPUser`, `SMTPPassword`, `SmtpHost`, `SmtpPort`
+// (default 25), `From` and `ControlAddress` from section General, selects the recipients from
+// the subscriber store and delivers the list's Outbox.
+void DeliverOutbox(TAccount& list, MailClient& smtp, const Environment& env,
+                   const PasswordDecipher& decipher);
 
 // Sends the files of `listDir` + "Outbox/" and deletes each one that was sent; files that can
 // never be sent move to the list's Failed directory. Catches and logs its own failures and

@@ -27,7 +27,7 @@ import time
 
 POP3_ACCOUNTS = {"alice": "alice-secret", "bob": "bob-secret", "empty": "empty-secret"}
 SMTP_DOMAIN = "lists.test"
-SMTP_MAILBOXES = ["sub%d" % n for n in range(1, 51)] + ["joe", "digest1", "digest2"]
+SMTP_MAILBOXES = ["sub%d" % n for n in range(1, 51)] + ["joe", "digest1", "digest2", "paused"]
 START_LIMIT = 60.0  # seconds for a server to answer
 
 

@@ -8,6 +8,9 @@
 #include <thread>
 
 #include "platform/StopSignal.h"
+#include "store/Account.h"
+#include "store/Environment.h"
+#include "store/MessageNames.h"
 #include "support/Fakes.h"
 #include "support/ScriptedServer.h"
 #include "support/TempDirectory.h"
@@ -238,6 +241,52 @@ TEST_F(Pop3RetrievalTest, StopRequestDuringAStallEndsTheStage) {
 
 TEST_F(Pop3RetrievalTest, NoMailboxesNoLog) {
   Retrieve({});
+  EXPECT_TRUE(log_.entries.empty());
+}
+
+}  // namespace
+}  // namespace orvex
+
+namespace orvex {
+namespace {
+
+// The stage as the list cycle calls it: settings from maillist.ini, names from the namer.
+class Pop3StageTest : public testing::Test {
+ protected:
+  static std::string Plain(const std::string& stored) { return "plain:" + stored; }
+
+  void Run(const std::string& ini) {
+    const std::string dir = temp_.MakeList("Sales");
+    std::filesystem::create_directories(dir + "Inbox");
+    temp_.Write("Data/Sales/maillist.ini", ini);
+    TAccount list;
+    list.Load(dir);
+    MailClient pop3(110, {.connect = 5s, .reply = 5s, .dataEnd = 5s});
+    RetrieveMailboxes(list, pop3, env_, Plain);
+  }
+
+  test::TempDirectory temp_;
+  test::RecordingLogger log_;
+  test::FakeClock clock_;
+  test::FakeRandom random_;
+  MessageNamer namer_{clock_};
+  Environment env_{clock_, random_, log_, namer_};
+};
+
+TEST_F(Pop3StageTest, WithoutPop3CountOneMailboxIsVisitedWithItsSettings) {
+  ScriptedServer server(
+      {Then(LoggedIn(), {Hear(), Say("+OK 1 5"), Hear(), SayRaw("+OK\r\nhello\r\n.\r\n"), Hear(),
+                         Say("+OK"), Hear()})});
+  Run("[General]\r\nPop3Host1=127.0.0.1\r\nPop3Port1=" + std::to_string(server.Port()) +
+      "\r\nName1=box\r\nPassword1=stored\r\nPop3Host2=127.0.0.1\r\n");
+  EXPECT_EQ(server.Transcript(), (Lines{"<connect>", "USER box", "PASS plain:stored", "STAT",
+                                        "RETR 1", "DELE 1", "Quit"}));
+  // The namer's name for the fake clock's instant, 2026-12-07 02:33:54.123.
+  EXPECT_EQ(temp_.Read("Data/Sales/Inbox/47FB75DF59010B.msg"), "hello\r\n");
+}
+
+TEST_F(Pop3StageTest, Pop3CountZeroVisitsNothing) {
+  Run("[General]\r\nPop3Count=0\r\nPop3Host1=127.0.0.1\r\n");
   EXPECT_TRUE(log_.entries.empty());
 }
 

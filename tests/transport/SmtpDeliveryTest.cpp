@@ -7,7 +7,10 @@
 #include <filesystem>
 
 #include "platform/Socket.h"
+#include "store/Account.h"
+#include "store/Environment.h"
 #include "store/FailedMail.h"
+#include "store/MessageNames.h"
 #include "support/Fakes.h"
 #include "support/ScriptedServer.h"
 #include "support/TempDirectory.h"
@@ -307,6 +310,39 @@ TEST(FailedMailTest, MoveToFailedNeverOverwrites) {
   EXPECT_EQ(temp.Read("Data/L/Failed/A-2.msg"), "newer\r\n");
   EXPECT_FALSE(temp.Exists("Data/L/Outbox/A.msg"));
   EXPECT_THROW(MoveToFailed(list, list + "Outbox/missing.msg"), Error);
+}
+
+}  // namespace
+}  // namespace orvex
+
+namespace orvex {
+namespace {
+
+TEST_F(SmtpDeliveryTest, StageSelectsRecipientsByFlagsAndReadsItsSettings) {
+  temp_.Write("Data/Sales/Outbox/A.msg", "post\r\n");
+  ScriptedServer server({Join({Greeted(),
+                               {Hear(), Say("334 VXNlcm5hbWU6"), Hear(), Say("334 UGFzc3dvcmQ6"),
+                                Hear(), Say("235 welcome")},
+                               Accept(3),
+                               Data(),
+                               QuitAndEnd()})});
+  temp_.Write("Data/Sales/maillist.ini",
+              "[General]\r\nSmtpHost=127.0.0.1\r\nSmtpPort=" + std::to_string(server.Port()) +
+                  "\r\nSMTPUser=u\r\nSMTPPassword=stored\r\nFrom=list@x.test\r\n");
+  temp_.Write("Data/Sales/subscribers.ini",
+              "a@x.test=\r\nb@x.test=p\r\nc@x.test=d\r\nd@x.test=b\r\n");
+  TAccount list;
+  list.Load(list_);
+  test::FakeClock clock;
+  test::FakeRandom random;
+  MessageNamer namer(clock);
+  const Environment env{clock, random, log_, namer};
+  MailClient smtp(25, {.connect = 5s, .reply = 5s, .dataEnd = 5s});
+  DeliverOutbox(list, smtp, env, [](const std::string& stored) { return "plain:" + stored; });
+  EXPECT_EQ(server.Transcript(),
+            (Lines{"<connect>", "ehlo " + me_, "auth LOGIN", "dQ==", "cGxhaW46c3RvcmVk",
+                   "MAIL FROM: <list@x.test>", "RCPT TO: <a@x.test>", "RCPT TO: <d@x.test>", "DATA",
+                   "post", ".", "Quit"}));
 }
 
 }  // namespace

@@ -10,6 +10,9 @@
 #include <sstream>
 #include <thread>
 
+#include "store/Account.h"
+#include "store/Environment.h"
+#include "store/MessageNames.h"
 #include "support/Fakes.h"
 #include "support/TempDirectory.h"
 #include "transport/Pop3Retrieval.h"
@@ -23,7 +26,8 @@ using Lines = std::vector<std::string>;
 
 std::string Env(const char* name) {
   const char* value = std::getenv(name);
-  if (value == nullptr) throw std::runtime_error(std::string(name) + " is not set: run me through mailservers.py");
+  if (value == nullptr)
+    throw std::runtime_error(std::string(name) + " is not set: run me through mailservers.py");
   return value;
 }
 
@@ -57,6 +61,14 @@ std::vector<fs::path> AwaitFiles(const fs::path& dir, std::size_t count) {
     files = FilesIn(dir);
   }
   return files;
+}
+
+// Waits until `dir` is empty (the server expunges after the client has gone), up to 30 seconds.
+bool AwaitEmpty(const fs::path& dir) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!FilesIn(dir).empty() && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // polling the condition
+  return FilesIn(dir).empty();
 }
 
 // What Postfix's virtual delivery puts in front of the message as it was sent.
@@ -94,40 +106,54 @@ class RealServersTest : public testing::Test {
  protected:
   void SetUp() override { list_ = temp_.MakeList("Sales"); }
 
+  // Stored passwords are taken as they stand here; deciphering has tests of its own.
+  static std::string Plain(const std::string& stored) { return stored; }
+
   test::TempDirectory temp_;
   std::string list_;
   test::RecordingLogger log_;
+  test::FakeClock clock_;
+  test::FakeRandom random_;
+  MessageNamer namer_{clock_};
+  Environment env_{clock_, random_, log_, namer_};
 };
 
 TEST_F(RealServersTest, RetrievesTwoMailboxesOfOneListFromDovecot) {
   const fs::path maildirs = Env("ORVEX_POP3_MAILDIRS");
   // Maildir files hold LF lines; the server sends CR LF and stuffs the dots.
-  WriteFile(maildirs / "alice/Maildir/new/1.host", "Subject: first\n\n.\n..two dots\n. dot space\nend\n");
+  WriteFile(maildirs / "alice/Maildir/new/1.host",
+            "Subject: first\n\n.\n..two dots\n. dot space\nend\n");
   WriteFile(maildirs / "alice/Maildir/new/2.host", "Subject: second\n\nbody\n");
   WriteFile(maildirs / "bob/Maildir/new/1.host", "Subject: third\n\n...\n");
   fs::create_directories(list_ + "Inbox");
-  const int port = std::stoi(Env("ORVEX_POP3_PORT"));
-  const std::vector<Pop3Mailbox> boxes{{"127.0.0.1", port, "alice", "alice-secret"},
-                                       {"localhost", port, "empty", "empty-secret"},
-                                       {"127.0.0.1", port, "bob", "wrong password"},
-                                       {"127.0.0.1", port, "bob", "bob-secret"}};
-  int named = 0;
+  const std::string port = Env("ORVEX_POP3_PORT");
+  temp_.Write("Data/Sales/maillist.ini",
+              "[General]\r\nPop3Count=4\r\n"
+              "Pop3Host1=127.0.0.1\r\nPop3Port1=" +
+                  port +
+                  "\r\nName1=alice\r\nPassword1=alice-secret\r\n"
+                  "Pop3Host2=localhost\r\nPop3Port2=" +
+                  port +
+                  "\r\nName2=empty\r\nPassword2=empty-secret\r\n"
+                  "Pop3Host3=127.0.0.1\r\nPop3Port3=" +
+                  port +
+                  "\r\nName3=bob\r\nPassword3=wrong\r\n"
+                  "Pop3Host4=127.0.0.1\r\nPop3Port4=" +
+                  port + "\r\nName4=bob\r\nPassword4=bob-secret\r\n");
+  TAccount list;
+  list.Load(list_);
   MailClient pop3(110);
-  Pop3WorkItems work;
-  RetrieveMailboxes(
-      4, [&](int n) { return boxes[n - 1]; }, pop3, list_ + "Inbox/",
-      [&](const std::string&) { return "M" + std::to_string(++named) + ".msg"; }, log_, work);
+  RetrieveMailboxes(list, pop3, env_, Plain);
 
   Lines contents;
   for (const auto& f : FilesIn(list_ + "Inbox")) contents.push_back(ReadFile(f));
   std::sort(contents.begin(), contents.end());
   EXPECT_EQ(contents, (Lines{"Subject: first\r\n\r\n.\r\n..two dots\r\n. dot space\r\nend\r\n",
-                             "Subject: second\r\n\r\nbody\r\n",
-                             "Subject: third\r\n\r\n...\r\n"}));
+                             "Subject: second\r\n\r\nbody\r\n", "Subject: third\r\n\r\n...\r\n"}));
   // Fetched messages are gone from the server.
-  EXPECT_TRUE(FilesIn(maildirs / "alice/Maildir/new").empty());
-  EXPECT_TRUE(FilesIn(maildirs / "alice/Maildir/cur").empty());
-  EXPECT_TRUE(FilesIn(maildirs / "bob/Maildir/cur").empty());
+  for (const char* dir :
+       {"alice/Maildir/new", "alice/Maildir/cur", "bob/Maildir/new", "bob/Maildir/cur"})
+    EXPECT_TRUE(AwaitEmpty(maildirs / dir)) << dir;
   EXPECT_TRUE(log_.Contains("2 messages in mailbox"));
   EXPECT_TRUE(log_.Contains("0 messages in mailbox"));
   EXPECT_TRUE(log_.Contains("1 messages in mailbox"));
@@ -140,19 +166,27 @@ TEST_F(RealServersTest, RetrievesTwoMailboxesOfOneListFromDovecot) {
 TEST_F(RealServersTest, DeliversPostDigestAndNoticeThroughPostfix) {
   const fs::path vmail = Env("ORVEX_SMTP_MAILDIRS");
   const std::string domain = Env("ORVEX_SMTP_DOMAIN");
-  temp_.Write("Data/Sales/Outbox/A.msg",
-              "From: ann@" + domain + "\r\nSubject: post\r\n\r\n.\r\n..\r\n.leading\r\n\r\nlast\r\n");
+  temp_.Write(
+      "Data/Sales/Outbox/A.msg",
+      "From: ann@" + domain + "\r\nSubject: post\r\n\r\n.\r\n..\r\n.leading\r\n\r\nlast\r\n");
   temp_.Write("Data/Sales/Outbox/B.dig", "Subject: digest\r\n\r\ndigest body\n");
   temp_.Write("Data/Sales/Outbox/C.pri",
               "joe@" + domain + "\r\nSubject: notice\r\n\r\n. only a dot line follows\r\n.\r\n");
-  OutboxRecipients recipients;
-  for (int n = 1; n <= 50; ++n) recipients.posts.push_back("sub" + std::to_string(n) + "@" + domain);
-  recipients.digests = {"digest1@" + domain, "digest2@" + domain};
+  temp_.Write("Data/Sales/maillist.ini", "[General]\r\nSmtpHost=127.0.0.1\r\nSmtpPort=" +
+                                             Env("ORVEX_SMTP_PORT") + "\r\nFrom=sales@" + domain +
+                                             "\r\nControlAddress=sales-request@" + domain + "\r\n");
+  TAccount list;
+  list.Load(list_);
+  for (int n = 1; n <= 50; ++n)
+    AddSubscriber(list.Subscribers(), "sub" + std::to_string(n) + "@" + domain, "");
+  list.SetSubscriberFlag("sub7@" + domain, 'b');  // posting disabled still receives posts
+  for (const char* name : {"digest1", "digest2", "paused"})
+    AddSubscriber(list.Subscribers(), name + ("@" + domain), "");
+  list.SetSubscriberFlag("digest1@" + domain, 'd');
+  list.SetSubscriberFlag("digest2@" + domain, 'd');
+  list.SetSubscriberFlag("paused@" + domain, 'p');
   MailClient smtp(25);
-  DeliverOutboxFiles(list_,
-                     {"127.0.0.1", std::stoi(Env("ORVEX_SMTP_PORT")), "", "", "sales@" + domain,
-                      "sales-request@" + domain},
-                     recipients, smtp, log_);
+  DeliverOutbox(list, smtp, env_, Plain);
   EXPECT_TRUE(FilesIn(list_ + "Outbox").empty());
   EXPECT_FALSE(temp_.Exists("Data/Sales/tmp.tmp"));
 
@@ -180,6 +214,7 @@ TEST_F(RealServersTest, DeliversPostDigestAndNoticeThroughPostfix) {
   // Nobody got anything twice.
   EXPECT_EQ(FilesIn(vmail / "sub1/new").size(), 1u);
   EXPECT_EQ(FilesIn(vmail / "joe/new").size(), 1u);
+  EXPECT_TRUE(FilesIn(vmail / "paused/new").empty());
 }
 
 }  // namespace
