@@ -66,12 +66,15 @@ class TcpSocket final : public Socket {
   TcpSocket& operator=(const TcpSocket&) = delete;
 
   void Send(std::string_view data, milliseconds limit) override {
-    const auto deadline = DeadlineAfter(limit);
+    // The limit is on each wait for the peer to take more, so that a large message over a slow
+    // link is not cut off while it is still moving.
+    auto deadline = DeadlineAfter(limit);
     while (!data.empty()) {
       if (fd_ < 0) throw SocketError(EBADF, Describe(EBADF));
       const ssize_t n = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
       if (n >= 0) {
         data.remove_prefix(static_cast<std::size_t>(n));
+        deadline = DeadlineAfter(limit);
         continue;
       }
       if (errno == EINTR) continue;
