@@ -28,6 +28,11 @@ std::uint8_t FlagsOfEntryValue(std::string_view value);
 // holds a blank, comma or quote is quoted so that it reads back whole.
 void AddSubscriber(NameValueList& subscribers, std::string_view address, std::string_view password);
 
+// `LastChecked` and the due test on a settings file alone, so that a list that is not due
+// costs no more than reading its maillist.ini.
+double LastCheckedOf(const IniFile& config);
+bool IsListDue(const IniFile& config, const LocalDateTime& now);
+
 class TAccount {
  public:
   TAccount();
