@@ -150,6 +150,12 @@ void ScriptedServer::Run() {
           }
           goOn = false;
           break;
+        case ServerStep::Kind::Deaf: {
+          pollfd wake{wakeFds_[0], POLLIN, 0};
+          ::poll(&wake, 1, kStepLimitMs);
+          goOn = false;
+          break;
+        }
       }
       if (!goOn) break;
     }

@@ -12,7 +12,7 @@
 namespace orvex::test {
 
 struct ServerStep {
-  enum class Kind { Send, SendRaw, ReadLine, ReadUntilDot, Close, Stall };
+  enum class Kind { Send, SendRaw, ReadLine, ReadUntilDot, Close, Stall, Deaf };
   Kind kind;
   std::string text;
 };
@@ -36,6 +36,10 @@ inline ServerStep Hangup() {
 // Says nothing until the client goes away or the server is destroyed.
 inline ServerStep Stall() {
   return {ServerStep::Kind::Stall, {}};
+}
+// Neither reads nor says anything until the server is destroyed (the client's sends back up).
+inline ServerStep Deaf() {
+  return {ServerStep::Kind::Deaf, {}};
 }
 
 enum class ServerFamily { IPv4, IPv6 };

@@ -179,6 +179,15 @@ TEST(MailClientTest, SilentServerRunsIntoTheReplyLimit) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
 }
 
+TEST(MailClientTest, ServerThatStopsReadingRunsIntoTheSendLimit) {
+  ScriptedServer server({{test::Deaf()}});
+  MailClient client = ClientFor(server, {.connect = 5s, .reply = 300ms, .dataEnd = 5s});
+  client.Connect();
+  const std::string block(64 * 1024 * 1024, 'x');  // far more than the socket buffers hold
+  EXPECT_EQ(ErrorText([&] { client.WriteData(block); }),
+            "Socket Error # 110\r\nConnection timed out.");
+}
+
 TEST(MailClientTest, StopRequestEndsAWaitWithinASecond) {
   ScriptedServer server({{Stall()}});
   MailClient client = ClientFor(server);  // default limits: minutes
