@@ -29,19 +29,35 @@ void EnumerateLists(const std::string& dataPath,
 void ListCycle::Run(const std::string& listDirectory) {
   if (Terminated()) return;
   try {
-    for (const char* dir : kMessageDirectories) CreateDirectoryOnce(listDirectory + dir);
-    // A list visited for the first time gets its empty stores; existing ones are not touched,
-    // so a list that is not due costs no writes.
-    for (const char* store : kStoreFiles) {
-      const std::string path = listDirectory + store;
-      if (!FileExists(path)) CreateNewFile(path, "");
+    if (IsDue(listDirectory)) {
+      visits_.erase(listDirectory);  // the cycle writes LastChecked
+      RunDue(listDirectory);
     }
-    // The due test reads only maillist.ini; the stores are loaded for a due list alone.
-    const IniFile config(listDirectory + "maillist.ini");
-    if (IsListDue(config, env_.clock.Now())) RunDue(listDirectory);
   } catch (const std::exception& e) {
     env_.log.WriteLog(ErrorText(e), 1, LogColour::Red);
   }
+}
+
+bool ListCycle::IsDue(const std::string& listDirectory) {
+  const FileIdentity directory = IdentityOf(listDirectory);
+  const FileIdentity settings = IdentityOf(listDirectory + "maillist.ini");
+  const auto known = visits_.find(listDirectory);
+  if (known != visits_.end() && known->second.directory == directory &&
+      known->second.settings == settings) {
+    return IsDueAt(known->second.lastChecked, known->second.checkInterval, env_.clock.Now());
+  }
+  for (const char* dir : kMessageDirectories) CreateDirectoryOnce(listDirectory + dir);
+  // A list visited for the first time gets its empty stores; existing ones are not touched,
+  // so a list that is not due costs no writes.
+  for (const char* store : kStoreFiles) {
+    const std::string path = listDirectory + store;
+    if (!FileExists(path)) CreateNewFile(path, "");
+  }
+  // The due test reads only maillist.ini; the stores are loaded for a due list alone.
+  const IniFile config(listDirectory + "maillist.ini");
+  Visit visit{IdentityOf(listDirectory), settings, LastCheckedOf(config), CheckIntervalOf(config)};
+  visits_[listDirectory] = visit;
+  return IsDueAt(visit.lastChecked, visit.checkInterval, env_.clock.Now());
 }
 
 void ListCycle::RunStage(const char* what, const std::function<void()>& stage) {

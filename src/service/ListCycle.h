@@ -3,7 +3,9 @@
 
 #include <functional>
 #include <string>
+#include <unordered_map>
 
+#include "platform/FileSystem.h"
 #include "service/ConsoleLog.h"
 #include "store/Environment.h"
 
@@ -40,9 +42,22 @@ class ListCycle {
   void RunDue(const std::string& listDirectory);
   void RunStage(const char* what, const std::function<void()>& stage);
 
+  bool IsDue(const std::string& listDirectory);
+
+  // What the last visit of each list learnt, valid while neither the list directory nor its
+  // maillist.ini has changed since: then the directories and store files it made still exist
+  // and the settings read then are still the settings.
+  struct Visit {
+    FileIdentity directory;
+    FileIdentity settings;
+    double lastChecked = 0;
+    long long checkInterval = 0;
+  };
+
   const Environment& env_;
   ConsoleLog& console_;
   CycleStages stages_;
+  std::unordered_map<std::string, Visit> visits_;
 };
 
 }  // namespace orvex

@@ -4,10 +4,13 @@
 #include <cstdio>
 #include <optional>
 
+#include "crypto/ModeratorSignature.h"
+#include "platform/DialUp.h"
 #include "platform/InstanceLock.h"
 #include "platform/StopSignal.h"
 #include "platform/Terminal.h"
 #include "service/ConsoleLog.h"
+#include "service/DialUp.h"
 #include "service/ListCycle.h"
 #include "store/MessageNames.h"
 
@@ -41,8 +44,14 @@ int RunService(const std::string& programDirectory, const std::string& versionTe
   console.SetTitle("ORVEX [Idle]");
   console.WriteLog("ORVEX maillist manager version " + versionText + " started", 2,
                    LogColour::White);
+  MakeSessionKeys(console, random);
+
+  const std::unique_ptr<DialUpBackend> dialUpBackend = MakeNetworkManagerBackend();
+  DialUp dialUp(programDirectory + "orvex.ini", *dialUpBackend, env);
 
   CycleStages stages;
+  stages.dialUp = [&](TAccount&) { return dialUp.DialUpConnect(); };
+  stages.hangUp = [&] { dialUp.HangUp(); };
   ListCycle cycle(env, console, stages);
 
   while (!Terminated()) {

@@ -118,14 +118,21 @@ double LastCheckedOf(const IniFile& config) {
   return time ? ToDays(*time) : 0.0;
 }
 
-bool IsListDue(const IniFile& config, const LocalDateTime& now) {
-  const long long interval = config.ReadInteger("General", "CheckInterval", 10);
-  if (interval <= 0) return true;
+bool IsDueAt(double lastChecked, long long checkInterval, const LocalDateTime& now) {
+  if (checkInterval <= 0) return true;
   // Whole milliseconds, so that exactly `interval` minutes is not missed by a rounding error.
-  const long long elapsed = std::llround((ToDays(now) - LastCheckedOf(config)) * 86400000.0);
+  const long long elapsed = std::llround((ToDays(now) - lastChecked) * 86400000.0);
   if (elapsed < 0) return true;
-  if (interval > std::numeric_limits<long long>::max() / 60000) return false;
-  return interval * 60000 <= elapsed;
+  if (checkInterval > std::numeric_limits<long long>::max() / 60000) return false;
+  return checkInterval * 60000 <= elapsed;
+}
+
+long long CheckIntervalOf(const IniFile& config) {
+  return config.ReadInteger("General", "CheckInterval", 10);
+}
+
+bool IsListDue(const IniFile& config, const LocalDateTime& now) {
+  return IsDueAt(LastCheckedOf(config), CheckIntervalOf(config), now);
 }
 
 double TAccount::LastChecked() const {
