@@ -112,6 +112,10 @@ std::string SaveInboxFile(const std::string& inboxDir, const std::string& conten
   throw Error("Cannot create file " + inboxDir + " (no free message name)");
 }
 
+void RetrieveMailboxes(TAccount& list, MailClient& pop3, const Environment& env) {
+  RetrieveMailboxes(list, pop3, env, DecipherStoredPassword);
+}
+
 void RetrieveMailboxes(TAccount& list, MailClient& pop3, const Environment& env,
                        const PasswordDecipher& decipher) {
   if (Terminated()) return;

@@ -34,6 +34,8 @@ struct Pop3WorkItems {
 // The stage of the list cycle: visits the mailboxes `Pop3Count` (default 1) of section General
 // names, with `Pop3Host<n>`, `Pop3Port<n>` (default 110), `Name<n>` and `Password<n>`, saving
 // into the list's Inbox.
+void RetrieveMailboxes(TAccount& list, MailClient& pop3, const Environment& env);
+// The same with another way of deciphering the stored passwords (tests).
 void RetrieveMailboxes(TAccount& list, MailClient& pop3, const Environment& env,
                        const PasswordDecipher& decipher);
 

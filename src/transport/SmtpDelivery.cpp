@@ -221,6 +221,10 @@ SendResult SendOneMessage(MailClient& smtp, SmtpAuth auth, Logger& log, const st
   throw ProtocolReplyError(endCode, smtp.LastReplyLine());
 }
 
+void DeliverOutbox(TAccount& list, MailClient& smtp, const Environment& env) {
+  DeliverOutbox(list, smtp, env, DecipherStoredPassword);
+}
+
 void DeliverOutbox(TAccount& list, MailClient& smtp, const Environment& env,
                    const PasswordDecipher& decipher) {
   const IniFile& config = list.Config();

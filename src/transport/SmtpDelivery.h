@@ -54,6 +54,8 @@ SendResult SendOneMessage(MailClient& smtp, SmtpAuth auth, Logger& log, const st
 // The stage of the list cycle: reads `SMTPUser`, `SMTPPassword`, `SmtpHost`, `SmtpPort`
 // (default 25), `From` and `ControlAddress` from section General, selects the recipients from
 // the subscriber store and delivers the list's Outbox.
+void DeliverOutbox(TAccount& list, MailClient& smtp, const Environment& env);
+// The same with another way of deciphering the stored password (tests).
 void DeliverOutbox(TAccount& list, MailClient& smtp, const Environment& env,
                    const PasswordDecipher& decipher);
 

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "crypto/Passwords.h"
 #include "platform/Socket.h"
 #include "store/Account.h"
 #include "store/Environment.h"
@@ -328,7 +329,8 @@ TEST_F(SmtpDeliveryTest, StageSelectsRecipientsByFlagsAndReadsItsSettings) {
                                QuitAndEnd()})});
   temp_.Write("Data/Sales/maillist.ini",
               "[General]\r\nSmtpHost=127.0.0.1\r\nSmtpPort=" + std::to_string(server.Port()) +
-                  "\r\nSMTPUser=u\r\nSMTPPassword=stored\r\nFrom=list@x.test\r\n");
+                  "\r\nSMTPUser=u\r\nSMTPPassword=" + EncipherPassword("pa ss") +
+                  "\r\nFrom=list@x.test\r\n");
   temp_.Write("Data/Sales/subscribers.ini",
               "a@x.test=\r\nb@x.test=p\r\nc@x.test=d\r\nd@x.test=b\r\n");
   TAccount list;
@@ -338,11 +340,11 @@ TEST_F(SmtpDeliveryTest, StageSelectsRecipientsByFlagsAndReadsItsSettings) {
   MessageNamer namer(clock);
   const Environment env{clock, random, log_, namer};
   MailClient smtp(25, {.connect = 5s, .reply = 5s, .dataEnd = 5s});
-  DeliverOutbox(list, smtp, env, [](const std::string& stored) { return "plain:" + stored; });
+  DeliverOutbox(list, smtp, env);
   EXPECT_EQ(server.Transcript(),
-            (Lines{"<connect>", "ehlo " + me_, "auth LOGIN", "dQ==", "cGxhaW46c3RvcmVk",
-                   "MAIL FROM: <list@x.test>", "RCPT TO: <a@x.test>", "RCPT TO: <d@x.test>", "DATA",
-                   "post", ".", "Quit"}));
+            (Lines{"<connect>", "ehlo " + me_, "auth LOGIN",
+                   "dQ==", "cGEgc3M=", "MAIL FROM: <list@x.test>", "RCPT TO: <a@x.test>",
+                   "RCPT TO: <d@x.test>", "DATA", "post", ".", "Quit"}));
 }
 
 }  // namespace

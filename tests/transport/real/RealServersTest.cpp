@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "crypto/Passwords.h"
 #include "store/Account.h"
 #include "store/Environment.h"
 #include "store/MessageNames.h"
@@ -106,9 +107,6 @@ class RealServersTest : public testing::Test {
  protected:
   void SetUp() override { list_ = temp_.MakeList("Sales"); }
 
-  // Stored passwords are taken as they stand here; deciphering has tests of its own.
-  static std::string Plain(const std::string& stored) { return stored; }
-
   test::TempDirectory temp_;
   std::string list_;
   test::RecordingLogger log_;
@@ -130,20 +128,20 @@ TEST_F(RealServersTest, RetrievesTwoMailboxesOfOneListFromDovecot) {
   temp_.Write("Data/Sales/maillist.ini",
               "[General]\r\nPop3Count=4\r\n"
               "Pop3Host1=127.0.0.1\r\nPop3Port1=" +
-                  port +
-                  "\r\nName1=alice\r\nPassword1=alice-secret\r\n"
+                  port + "\r\nName1=alice\r\nPassword1=" + EncipherPassword("alice-secret") +
+                  "\r\n"
                   "Pop3Host2=localhost\r\nPop3Port2=" +
-                  port +
-                  "\r\nName2=empty\r\nPassword2=empty-secret\r\n"
+                  port + "\r\nName2=empty\r\nPassword2=" + EncipherPassword("empty-secret") +
+                  "\r\n"
                   "Pop3Host3=127.0.0.1\r\nPop3Port3=" +
-                  port +
-                  "\r\nName3=bob\r\nPassword3=wrong\r\n"
+                  port + "\r\nName3=bob\r\nPassword3=" + EncipherPassword("wrong") +
+                  "\r\n"
                   "Pop3Host4=127.0.0.1\r\nPop3Port4=" +
-                  port + "\r\nName4=bob\r\nPassword4=bob-secret\r\n");
+                  port + "\r\nName4=bob\r\nPassword4=" + EncipherPassword("bob-secret") + "\r\n");
   TAccount list;
   list.Load(list_);
   MailClient pop3(110);
-  RetrieveMailboxes(list, pop3, env_, Plain);
+  RetrieveMailboxes(list, pop3, env_);
 
   Lines contents;
   for (const auto& f : FilesIn(list_ + "Inbox")) contents.push_back(ReadFile(f));
@@ -186,7 +184,7 @@ TEST_F(RealServersTest, DeliversPostDigestAndNoticeThroughPostfix) {
   list.SetSubscriberFlag("digest2@" + domain, 'd');
   list.SetSubscriberFlag("paused@" + domain, 'p');
   MailClient smtp(25);
-  DeliverOutbox(list, smtp, env_, Plain);
+  DeliverOutbox(list, smtp, env_);
   EXPECT_TRUE(FilesIn(list_ + "Outbox").empty());
   EXPECT_FALSE(temp_.Exists("Data/Sales/tmp.tmp"));
 
