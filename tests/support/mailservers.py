@@ -80,12 +80,16 @@ def chown_tree(path, uid, gid):
 
 
 def make_accessible(path):
-    """Lets the servers' unprivileged users walk down to their directories under the build tree."""
+    """Lets the servers' unprivileged users reach their directories under the build tree: the
+    directory itself becomes readable and searchable, the directories above it only searchable
+    (nothing of them can be listed), and only where they were not already."""
     path = os.path.abspath(path)
+    wanted = 0o005
     while path != "/":
         mode = os.stat(path).st_mode
-        if mode & 0o005 != 0o005:
-            os.chmod(path, mode | 0o005)
+        if mode & wanted != wanted:
+            os.chmod(path, mode | wanted)
+        wanted = 0o001
         path = os.path.dirname(path)
 
 
