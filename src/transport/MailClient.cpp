@@ -113,7 +113,10 @@ std::string MailClient::ReadLineBefore(SteadyClock::time_point deadline) {
 }
 
 std::string MailClient::ReadReplyLine() {
-  const auto deadline = SteadyClock::now() + limits_.reply;
+  return ReadReplyLineBefore(SteadyClock::now() + limits_.reply);
+}
+
+std::string MailClient::ReadReplyLineBefore(SteadyClock::time_point deadline) {
   for (;;) {
     std::string line = Trim(ReadLineBefore(deadline));
     if (!line.empty()) return line;
@@ -123,21 +126,15 @@ std::string MailClient::ReadReplyLine() {
 int MailClient::ReadReply(std::initializer_list<int> expected, ReplyWait wait) {
   const auto deadline =
       SteadyClock::now() + (wait == ReplyWait::EndOfData ? limits_.dataEnd : limits_.reply);
-  auto nextLine = [&] {
-    for (;;) {
-      std::string line = Trim(ReadLineBefore(deadline));
-      if (!line.empty()) return line;
-    }
-  };
   replyLines_.clear();
   replyCode_ = 0;
-  replyLines_.push_back(nextLine());
+  replyLines_.push_back(ReadReplyLineBefore(deadline));
   const std::string& first = replyLines_.front();
   if (first.size() > 3 && first[3] == '-') {
     const std::string marker = first.substr(0, 3) + " ";
     for (;;) {
       if (replyLines_.size() >= kMaxReplyLines) throw Error("Reply too long from server.");
-      replyLines_.push_back(nextLine());
+      replyLines_.push_back(ReadReplyLineBefore(deadline));
       const std::string& line = replyLines_.back();
       if (line.size() < 4 || EqualsIgnoreCase(std::string_view(line).substr(0, 4), marker)) break;
     }

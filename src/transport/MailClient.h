@@ -95,6 +95,7 @@ class MailClient {
 
  private:
   std::string ReadLineBefore(std::chrono::steady_clock::time_point deadline);
+  std::string ReadReplyLineBefore(std::chrono::steady_clock::time_point deadline);
 
   MailTimeLimits limits_;
   std::unique_ptr<SocketFactory> factory_;
