@@ -62,24 +62,29 @@ bool HandoverServer::Listening() const {
   return server_->isListening();
 }
 
+StartCheck CheckStart(const std::string& programDirectory) {
+  if (InstanceLock::IsHeld(programDirectory + kServiceLockName))
+    return {StartDecision::RefuseBesideService, {}};
+  auto lock = InstanceLock::TryAcquire(programDirectory + kEditorLockName);
+  if (!lock) return {StartDecision::HandOver, {}};
+  return {StartDecision::Run, std::move(lock)};
+}
+
 int RunEditor(int argc, char** argv) {
   QApplication application(argc, argv);
   UseUserLocaleForDatesAndCharacters();
   const std::string programDirectory = ProgramDirectory(argc > 0 ? argv[0] : "");
 
-  if (InstanceLock::IsHeld(programDirectory + kServiceLockName)) {
-    QMessageBox box(
-        QMessageBox::NoIcon, QStringLiteral("ORVEX"),
-        QStringLiteral(
-            "Mailing list manager is currently active\nMailing list editor cannot start"),
-        QMessageBox::Ok);
+  StartCheck check = CheckStart(programDirectory);
+  if (check.decision == StartDecision::RefuseBesideService) {
+    QString text = QString::fromLatin1(kServiceRunningText);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("ORVEX"), text, QMessageBox::Ok);
     box.exec();
     return 0;
   }
-  const std::string lockPath = programDirectory + kEditorLockName;
-  const QString handover = HandoverName(lockPath);
-  auto lock = InstanceLock::TryAcquire(lockPath);
-  if (!lock) {
+  const QString handover = HandoverName(programDirectory + kEditorLockName);
+  if (check.decision == StartDecision::HandOver) {
     AskRunningEditorToShow(handover);
     return 0;
   }

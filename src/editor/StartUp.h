@@ -6,7 +6,10 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "platform/InstanceLock.h"
 
 class QLocalServer;
 
@@ -33,6 +36,18 @@ class HandoverServer final : public QObject {
   QLocalServer* server_;
   std::function<void()> show_;
 };
+
+// The box shown when the service runs: caption "ORVEX", this text, an OK button.
+inline constexpr const char* kServiceRunningText =
+    "Mailing list manager is currently active\r\nMailing list editor cannot start";
+
+enum class StartDecision { RefuseBesideService, HandOver, Run };
+struct StartCheck {
+  StartDecision decision;
+  std::optional<InstanceLock> lock;  // held for the whole run when the decision is Run
+};
+// The interlock: never beside the service, never beside a second editor.
+StartCheck CheckStart(const std::string& programDirectory);
 
 // The whole program: returns its exit code.
 int RunEditor(int argc, char** argv);
