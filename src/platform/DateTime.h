@@ -43,7 +43,8 @@ class SystemClock final : public Clock {
 };
 
 // The locale's short date and long time form: the date, a space, the time. It is the form of the
-// log's time stamps and of the stored `LastChecked`, and the parse reads back what the format wrote.
+// log's time stamps and of the stored `LastChecked`, and the parse reads back what the format
+// wrote.
 std::string FormatLocaleDateTime(const LocalDateTime& time);
 std::optional<LocalDateTime> ParseLocaleDateTime(std::string_view text);
 

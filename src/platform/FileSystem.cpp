@@ -14,7 +14,9 @@
 namespace orvex {
 namespace {
 
-mode_t ModeBits(FileMode mode) { return mode == FileMode::Private ? 0600 : 0644; }
+mode_t ModeBits(FileMode mode) {
+  return mode == FileMode::Private ? 0600 : 0644;
+}
 
 bool WriteAll(int fd, std::string_view content) {
   const char* p = content.data();
@@ -119,9 +121,13 @@ void RenameFile(const std::string& from, const std::string& to) {
   SyncDirectory(DirectoryOf(to));
 }
 
-bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool RemoveFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0;
+}
 
-bool CreateDirectoryOnce(const std::string& path) { return ::mkdir(path.c_str(), 0755) == 0; }
+bool CreateDirectoryOnce(const std::string& path) {
+  return ::mkdir(path.c_str(), 0755) == 0;
+}
 
 bool FileExists(const std::string& path) {
   struct stat st {};

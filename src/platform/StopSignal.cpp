@@ -43,7 +43,9 @@ void InstallStopSignalHandlers() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
-bool Terminated() { return stopRequested.load(); }
+bool Terminated() {
+  return stopRequested.load();
+}
 
 void RequestStop() {
   EnsurePipe();

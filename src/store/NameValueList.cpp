@@ -1,19 +1,25 @@
 // Line splitting, the name=value list and the comma-list reading and writing rules.
 #include "store/NameValueList.h"
 
+#include <stdexcept>
+
 #include "platform/FileSystem.h"
 
 namespace orvex {
 namespace {
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool IsBlank(char c) {
   const auto u = static_cast<unsigned char>(c);
   return u >= 1 && u <= 32;
 }
 
-bool EndsItem(char c) { return static_cast<unsigned char>(c) <= 32 || c == ','; }
+bool EndsItem(char c) {
+  return static_cast<unsigned char>(c) <= 32 || c == ',';
+}
 
 }  // namespace
 
@@ -95,6 +101,7 @@ std::string NameValueList::ValueAt(std::size_t index) const {
 }
 
 void NameValueList::Delete(std::size_t index) {
+  if (index >= lines_.size()) throw std::out_of_range("NameValueList::Delete");
   lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(index));
 }
 
@@ -103,7 +110,9 @@ void NameValueList::LoadFromFile(const std::string& path) {
   lines_ = content ? SplitLines(*content) : std::vector<std::string>{};
 }
 
-void NameValueList::LoadFromText(std::string_view text) { lines_ = SplitLines(text); }
+void NameValueList::LoadFromText(std::string_view text) {
+  lines_ = SplitLines(text);
+}
 
 std::vector<std::string> ReadCommaList(std::string_view text) {
   std::vector<std::string> items;

@@ -27,7 +27,9 @@ class FakeClock final : public Clock {
 class FakeRandom final : public RandomSource {
  public:
   void Fill(void* data, std::size_t size) override;
-  void Queue(const std::vector<std::uint8_t>& bytes) { queued_.insert(queued_.end(), bytes.begin(), bytes.end()); }
+  void Queue(const std::vector<std::uint8_t>& bytes) {
+    queued_.insert(queued_.end(), bytes.begin(), bytes.end());
+  }
 
  private:
   std::deque<std::uint8_t> queued_;

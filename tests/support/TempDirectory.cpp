@@ -17,7 +17,9 @@ TempDirectory::TempDirectory() {
   path_ = pattern + "/";
 }
 
-TempDirectory::~TempDirectory() { RemoveTree(path_); }
+TempDirectory::~TempDirectory() {
+  RemoveTree(path_);
+}
 
 std::string TempDirectory::MakeList(std::string_view name) const {
   const std::string dir = path_ + "Data/" + std::string(name) + "/";

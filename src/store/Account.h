@@ -1,0 +1,95 @@
+// TAccount: one list for one visit of the service's main loop -- its settings file and its
+// subscriber, pending and signature stores, with the subscriber questions the stages ask.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/DateTime.h"
+#include "store/IniFile.h"
+#include "store/NameValueList.h"
+
+namespace orvex {
+
+enum SubscriberFlag : std::uint8_t {
+  sfMember = 1,
+  sfPostingDisabled = 2,
+  sfPaused = 4,
+  sfDigest = 8
+};
+
+// The flag bits of a subscriber entry's value: sfMember, plus a bit for each of the letters
+// "b", "p" and "d" in its first item.
+std::uint8_t FlagsOfEntryValue(std::string_view value);
+
+// Adds a subscriber (or replaces its entry): flags empty, then the password. A password that
+// holds a blank, comma or quote is quoted so that it reads back whole.
+void AddSubscriber(NameValueList& subscribers, std::string_view address, std::string_view password);
+
+class TAccount {
+ public:
+  TAccount();
+  virtual ~TAccount();  // never writes, never throws
+  TAccount(const TAccount&) = delete;
+  TAccount& operator=(const TAccount&) = delete;
+
+  // `listDirectory` ends with "/". Opens maillist.ini and loads the three stores; a store that
+  // is missing or cannot be read is empty.
+  void Load(const std::string& listDirectory);
+  // Writes subscribers.ini, pending.ini and signatures.ini in this order, each replaced
+  // atomically with its lines, each followed by CR LF. Raises "Cannot create file <path>" when
+  // one cannot be written; the ones before it are written, the later ones not. A store whose
+  // file existed but could not be read is left as it is on disk, never replaced by the empty
+  // list it was loaded as.
+  void Save();
+
+  const std::string& ListDir() const { return listDir_; }
+  IniFile& Config() { return config_; }
+  const IniFile& Config() const { return config_; }
+  NameValueList& Subscribers() { return subscribers_; }
+  const NameValueList& Subscribers() const { return subscribers_; }
+  NameValueList& Pending() { return pending_; }
+  const NameValueList& Pending() const { return pending_; }
+  NameValueList& Signatures() { return signatures_; }
+  const NameValueList& Signatures() const { return signatures_; }
+
+  // 0 for an address without an entry (the name compares without regard to case).
+  std::uint8_t SubscriberFlags(std::string_view address) const;
+  // The second item of the address's entry; empty when there is none.
+  std::string SubscriberPassword(std::string_view address) const;
+  // Empties `target`, then appends, in the order of the store, the address of every entry whose
+  // flags share a bit with `include` and none with `exclude`. An address stored twice (in any
+  // letter case) is selected once, by its first entry, so nobody gets a message twice.
+  virtual void SelectSubscribers(NameValueList& target, std::uint8_t include,
+                                 std::uint8_t exclude) const;
+  // Adds or removes a flag letter in the first item of the address's entry, in place and with
+  // the stored spelling of the address; other items are kept. An address without an entry is
+  // left alone (setting a flag must not subscribe it).
+  void SetSubscriberFlag(std::string_view address, char letter);
+  void ClearSubscriberFlag(std::string_view address, char letter);
+
+  // `LastChecked` of section General in the locale's date-time form, as days since 30 December
+  // 1899; 0 when it is missing or unreadable.
+  double LastChecked() const;
+  void WriteLastChecked(const LocalDateTime& now);
+  // Due when `CheckInterval` (default 10 minutes) is not greater than the minutes since
+  // `LastChecked`. A `LastChecked` later than `now` (the clock was set back, or the end of
+  // summer time) counts as due, so that a list cannot stall until the clock catches up.
+  bool IsDue(const LocalDateTime& now) const;
+
+ private:
+  enum class FlagChange { Set, Clear };
+  void ChangeSubscriberFlag(std::string_view address, char letter, FlagChange change);
+
+  std::string listDir_;
+  IniFile config_;
+  NameValueList signatures_;
+  NameValueList subscribers_;
+  NameValueList pending_;
+  // Stores that existed but could not be read, in Save order.
+  std::array<bool, 3> unreadable_{};
+};
+
+}  // namespace orvex

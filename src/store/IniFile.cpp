@@ -1,0 +1,294 @@
+// Profile files kept as their lines (with each line's own line end), indexed by section and key,
+// and written through after every change.
+#include "store/IniFile.h"
+
+#include <fstream>
+#include <limits>
+
+#include "platform/Error.h"
+
+namespace orvex {
+namespace {
+
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
+
+std::string_view Trim(std::string_view s) {
+  std::size_t b = 0;
+  std::size_t e = s.size();
+  while (b < e && IsSpace(s[b])) ++b;
+  while (e > b && IsSpace(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+enum class LineKind { Other, Section, Key };
+
+struct Classified {
+  LineKind kind = LineKind::Other;
+  std::string_view name;  // section name or key, trimmed
+};
+
+Classified Classify(std::string_view text) {
+  std::size_t p = 0;
+  while (p < text.size() && IsSpace(text[p])) ++p;
+  if (p == text.size() || text[p] == ';') return {};
+  if (text[p] == '[') {
+    const std::size_t close = text.rfind(']');
+    if (close != std::string_view::npos && close > p)
+      return {LineKind::Section, Trim(text.substr(p + 1, close - p - 1))};
+  }
+  const std::size_t eq = text.find('=', p);
+  if (eq == std::string_view::npos) return {};
+  const std::string_view key = Trim(text.substr(p, eq - p));
+  if (key.empty()) return {};
+  return {LineKind::Key, key};
+}
+
+bool HasAny(std::string_view s, std::string_view characters) {
+  return s.find_first_of(characters) != std::string_view::npos;
+}
+
+constexpr std::string_view kLineBreakOrNul("\r\n\0", 3);
+
+// Sign, then decimal digits or "$"/"0x"/"0X" and hexadecimal digits; nothing else.
+bool ParseInteger(std::string_view s, long long& out) {
+  bool negative = false;
+  if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
+    negative = s[0] == '-';
+    s.remove_prefix(1);
+  }
+  unsigned base = 10;
+  if (!s.empty() && s[0] == '$') {
+    base = 16;
+    s.remove_prefix(1);
+  } else if (s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    base = 16;
+    s.remove_prefix(2);
+  }
+  if (s.empty()) return false;
+  const unsigned long long limit =
+      static_cast<unsigned long long>(std::numeric_limits<long long>::max()) + (negative ? 1 : 0);
+  unsigned long long value = 0;
+  for (char c : s) {
+    unsigned digit;
+    if (c >= '0' && c <= '9')
+      digit = static_cast<unsigned>(c - '0');
+    else if (base == 16 && c >= 'a' && c <= 'f')
+      digit = static_cast<unsigned>(c - 'a' + 10);
+    else if (base == 16 && c >= 'A' && c <= 'F')
+      digit = static_cast<unsigned>(c - 'A' + 10);
+    else
+      return false;
+    if (value > (limit - digit) / base) return false;
+    value = value * base + digit;
+  }
+  out = negative ? static_cast<long long>(0ULL - value) : static_cast<long long>(value);
+  return true;
+}
+
+}  // namespace
+
+IniFile::IniFile(std::string path, FileMode mode) : path_(std::move(path)), mode_(mode) {
+  std::ifstream in(path_, std::ios::binary);
+  if (!in) {
+    // Missing is fine; present but unreadable must not be overwritten by what little we know.
+    writable_ = !FileExists(path_) && !DirectoryExists(path_);
+    Parse({}, false);
+    return;
+  }
+  // Read in pieces up to one byte past the limit: enough to tell a file that is too large.
+  std::string content;
+  char buffer[65536];
+  while (content.size() <= kMaximumFileSize && in) {
+    in.read(buffer, sizeof buffer);
+    content.append(buffer, static_cast<std::size_t>(in.gcount()));
+  }
+  if (in.bad()) {
+    writable_ = false;
+    content.clear();
+  }
+  const bool truncated = content.size() > kMaximumFileSize;
+  if (truncated) {
+    content.resize(kMaximumFileSize);
+    writable_ = false;
+  }
+  Parse(content, truncated);
+}
+
+IniFile IniFile::FromText(std::string_view text) {
+  IniFile file;
+  file.Parse(text, false);
+  return file;
+}
+
+void IniFile::Parse(std::string_view text, bool truncated) {
+  lines_.clear();
+  std::size_t start = 0;
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const char c = text[i];
+    if (c != '\r' && c != '\n') continue;
+    const std::size_t endLength = (c == '\r' && i + 1 < n && text[i + 1] == '\n') ? 2 : 1;
+    lines_.push_back(
+        {std::string(text.substr(start, i - start)), std::string(text.substr(i, endLength))});
+    i += endLength - 1;
+    start = i + 1;
+  }
+  // A cut-off last line would give a cut-off value; leave it out.
+  if (start < n && !truncated) lines_.push_back({std::string(text.substr(start)), std::string()});
+  Reindex();
+}
+
+void IniFile::Reindex() {
+  sections_.clear();
+  sectionIndex_.clear();
+  Section* current = nullptr;
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    const Classified line = Classify(lines_[i].text);
+    if (line.kind == LineKind::Section) {
+      auto [it, added] = sectionIndex_.try_emplace(Lower(line.name), sections_.size());
+      if (added) sections_.push_back({std::string(line.name), {}, {}, {}});
+      current = &sections_[it->second];
+      current->headers.push_back(i);
+    } else if (line.kind == LineKind::Key && current != nullptr) {
+      if (current->keys.try_emplace(Lower(line.name), i).second)
+        current->keyOrder.emplace_back(line.name);
+    }
+  }
+}
+
+const IniFile::Section* IniFile::FindSection(std::string_view section) const {
+  const auto it = sectionIndex_.find(Lower(section));
+  return it == sectionIndex_.end() ? nullptr : &sections_[it->second];
+}
+
+const std::string* IniFile::FindValueLine(std::string_view section, std::string_view key) const {
+  const Section* s = FindSection(section);
+  if (s == nullptr) return nullptr;
+  const auto it = s->keys.find(Lower(key));
+  return it == s->keys.end() ? nullptr : &lines_[it->second].text;
+}
+
+std::string IniFile::ReadString(std::string_view section, std::string_view key,
+                                std::string_view def) const {
+  const std::string* line = FindValueLine(section, key);
+  if (line == nullptr) return std::string(def);
+  std::string_view value(*line);
+  value.remove_prefix(value.find('=') + 1);
+  value = value.substr(0, value.find('\0'));
+  value = Trim(value);
+  if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+    value = value.substr(1, value.size() - 2);
+  return std::string(value.substr(0, kMaximumValueLength));
+}
+
+long long IniFile::ReadInteger(std::string_view section, std::string_view key,
+                               long long def) const {
+  if (FindValueLine(section, key) == nullptr) return def;
+  long long value = 0;
+  return ParseInteger(ReadString(section, key, {}), value) ? value : def;
+}
+
+bool IniFile::ReadBool(std::string_view section, std::string_view key, bool def) const {
+  return ReadInteger(section, key, def ? 1 : 0) != 0;
+}
+
+std::size_t IniFile::InsertPosition(std::size_t header) const {
+  std::size_t last = header;
+  for (std::size_t i = header + 1; i < lines_.size(); ++i) {
+    if (Classify(lines_[i].text).kind == LineKind::Section) break;
+    if (!Trim(lines_[i].text).empty()) last = i;
+  }
+  return last + 1;
+}
+
+void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+  const bool badSection = section.empty() || Trim(section) != section ||
+                          HasAny(section, kLineBreakOrNul) || HasAny(section, "]") ||
+                          section.front() == ';';
+  const bool badKey = key.empty() || Trim(key) != key || HasAny(key, kLineBreakOrNul) ||
+                      HasAny(key, "=") || key.front() == '[' || key.front() == ';';
+  if (badSection || badKey || HasAny(value, kLineBreakOrNul) || !writable_) FailWrite();
+
+  std::vector<Line> previous = lines_;
+  const Section* s = FindSection(section);
+  std::size_t existing = lines_.size();
+  if (s != nullptr) {
+    const auto it = s->keys.find(Lower(key));
+    if (it != s->keys.end()) existing = it->second;
+  }
+  if (existing < lines_.size()) {
+    std::string& text = lines_[existing].text;
+    text.resize(text.find('=') + 1);
+    text.append(value);
+  } else {
+    std::vector<Line> added;
+    if (s == nullptr) {
+      std::string header;
+      header.append("[").append(section).append("]");
+      added.push_back({std::move(header), "\r\n"});
+    }
+    std::string pair;
+    pair.append(key).append("=").append(value);
+    added.push_back({std::move(pair), "\r\n"});
+    const std::size_t at = s == nullptr ? lines_.size() : InsertPosition(s->headers.front());
+    if (at > 0 && lines_[at - 1].end.empty()) lines_[at - 1].end = "\r\n";
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), added.begin(), added.end());
+  }
+  Persist(std::move(previous));
+}
+
+void IniFile::WriteInteger(std::string_view section, std::string_view key, long long value) {
+  WriteString(section, key, std::to_string(value));
+}
+
+void IniFile::WriteBool(std::string_view section, std::string_view key, bool value) {
+  WriteString(section, key, value ? "1" : "0");
+}
+
+void IniFile::Persist(std::vector<Line> previous) {
+  if (!path_.empty()) {
+    try {
+      ReplaceFileAtomically(path_, Text(), mode_, "Unable to write to " + path_);
+    } catch (...) {
+      lines_ = std::move(previous);
+      throw;
+    }
+  }
+  Reindex();
+}
+
+void IniFile::FailWrite() const {
+  throw Error("Unable to write to " + path_);
+}
+
+std::vector<std::string> IniFile::SectionNames() const {
+  std::vector<std::string> names;
+  names.reserve(sections_.size());
+  for (const Section& s : sections_) names.push_back(s.name);
+  return names;
+}
+
+std::vector<std::string> IniFile::KeyNames(std::string_view section) const {
+  const Section* s = FindSection(section);
+  return s == nullptr ? std::vector<std::string>{} : s->keyOrder;
+}
+
+std::string IniFile::Text() const {
+  std::size_t size = 0;
+  for (const Line& line : lines_) size += line.text.size() + line.end.size();
+  std::string text;
+  text.reserve(size);
+  for (const Line& line : lines_) text.append(line.text).append(line.end);
+  return text;
+}
+
+}  // namespace orvex
