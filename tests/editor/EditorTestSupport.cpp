@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 
@@ -21,18 +22,39 @@ BoxAnswer ScriptedBoxes::Show(QWidget*, BoxKind kind, const QString& text, BoxBu
   return answer;
 }
 
+LocalDateTime SteppingClock::Now() const {
+  const LocalDateTime now = clock_.Now();
+  clock_.AdvanceMilliseconds(1);
+  return now;
+}
+
+namespace {
+
+// Answers not yet given; a test that ends with one has opened fewer dialogs than it expected.
+int pendingAnswers = 0;
+// Moves on with every fixture so that an answer left over never acts in a later test.
+int generation = 0;
+
+}  // namespace
+
 void WhenModalShown(std::function<void(QWidget*)> act) {
+  ++pendingAnswers;
   auto deadline = std::make_shared<QDeadlineTimer>(5000);
   auto poll = std::make_shared<std::function<void()>>();
-  *poll = [act = std::move(act), deadline, poll]() mutable {
+  const int mine = generation;
+  *poll = [act = std::move(act), deadline, poll, mine]() mutable {
+    if (mine != generation) {
+      *poll = nullptr;
+      return;
+    }
     QWidget* modal = QApplication::activeModalWidget();
     if (modal != nullptr && modal->isVisible()) {
+      --pendingAnswers;
       act(modal);
       *poll = nullptr;  // break the self-reference
       return;
     }
     if (deadline->hasExpired()) {
-      qWarning("no modal dialog appeared");
       *poll = nullptr;
       return;
     }
@@ -46,17 +68,36 @@ EditorFixture::EditorFixture() {
   window->show();
 }
 
-EditorFixture::~EditorFixture() = default;
+EditorFixture::~EditorFixture() {
+  ++generation;
+  if (pendingAnswers != 0) {
+    pendingAnswers = 0;
+    QTest::qFail("a dialog the test meant to answer never opened", __FILE__, __LINE__);
+  }
+}
+
+void EditorFixture::ShowPage(int index) const {
+  Find<QTabWidget>("PageControl1")->setCurrentIndex(index);
+}
+
+void EditorFixture::BringPageOf(QWidget* widget) const {
+  auto* pages = Find<QTabWidget>("PageControl1");
+  for (int i = 0; i < pages->count(); ++i)
+    if (pages->widget(i)->isAncestorOf(widget)) pages->setCurrentIndex(i);
+}
 
 void EditorFixture::Click(const char* name) const {
   auto* button = Find<QPushButton>(name);
   if (button == nullptr) qFatal("no button %s", name);
+  BringPageOf(button);
+  if (!button->isVisible()) qFatal("button %s is not on the screen", name);
   QTest::mouseClick(button, Qt::LeftButton);
 }
 
 void EditorFixture::Type(const char* name, const QString& text) const {
   auto* edit = Find<QLineEdit>(name);
   if (edit == nullptr) qFatal("no text box %s", name);
+  BringPageOf(edit);
   edit->setFocus();
   edit->selectAll();
   QTest::keyClick(edit, Qt::Key_Delete);

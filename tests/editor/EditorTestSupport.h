@@ -38,6 +38,15 @@ class ScriptedBoxes final : public MessageBoxes {
 // Runs `act` on the next modal dialog once it is on the screen (waits at most five seconds).
 void WhenModalShown(std::function<void(QWidget*)> act);
 
+// Starts at 2026-12-07 02:33:54.123 and moves on by one millisecond at each reading.
+class SteppingClock final : public Clock {
+ public:
+  LocalDateTime Now() const override;
+
+ private:
+  mutable FakeClock clock_;
+};
+
 // A running editor over a fresh program directory.
 struct EditorFixture {
   EditorFixture();
@@ -47,6 +56,10 @@ struct EditorFixture {
   T* Find(const char* name) const {
     return window->findChild<T*>(QLatin1String(name));
   }
+  // Brings a page of the window to the front (0 general, 1 templates, 2 subscribers).
+  void ShowPage(int index) const;
+  // The operator switches to the page of a control before using it.
+  void BringPageOf(QWidget* widget) const;
   // Clicks a button of the window by its object name.
   void Click(const char* name) const;
   // Types into a text box (replacing its text), as the operator would.
@@ -57,7 +70,7 @@ struct EditorFixture {
 
   TempDirectory dir;
   ScriptedBoxes boxes;
-  FakeClock clock;
+  SteppingClock clock;
   std::unique_ptr<TOrvexEditorForm> window;
 };
 
