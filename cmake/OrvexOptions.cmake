@@ -33,7 +33,9 @@ function(orvex_add_library target)
   endif()
 endfunction()
 
-# orvex_add_test(<target> <sources...> DEPS <targets...> [LABELS <labels...>])
+# orvex_add_test(<target> <sources...> DEPS <targets...> [LABELS <label>])
+# Labels: unit (default; also run in the sanitizer build), program (runs the real programs;
+# also run in the sanitizer build), integration (starts real servers; release build only).
 # A GoogleTest executable whose tests are registered with ctest one by one.
 function(orvex_add_test target)
   cmake_parse_arguments(ARG "" "" "DEPS;LABELS" ${ARGN})

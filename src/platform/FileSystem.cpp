@@ -139,6 +139,19 @@ bool DirectoryExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+FileIdentity IdentityOf(const std::string& path) {
+  struct stat st {};
+  FileIdentity identity;
+  if (::stat(path.c_str(), &st) != 0) return identity;
+  identity.exists = true;
+  identity.device = st.st_dev;
+  identity.inode = st.st_ino;
+  identity.size = static_cast<unsigned long long>(st.st_size);
+  identity.modifiedSeconds = st.st_mtim.tv_sec;
+  identity.modifiedNanoseconds = st.st_mtim.tv_nsec;
+  return identity;
+}
+
 std::vector<DirectoryEntry> ListDirectory(const std::string& path) {
   std::vector<DirectoryEntry> entries;
   DIR* dir = ::opendir(path.c_str());

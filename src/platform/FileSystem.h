@@ -47,6 +47,16 @@ struct DirectoryEntry {
 // A missing or unreadable directory gives no entries.
 std::vector<DirectoryEntry> ListDirectory(const std::string& path);
 
+// What tells one version of a file from another without reading it: a file replaced atomically
+// gets a new inode, one written in place a new modification time.
+struct FileIdentity {
+  bool exists = false;
+  unsigned long long device = 0, inode = 0, size = 0;
+  long long modifiedSeconds = 0, modifiedNanoseconds = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+FileIdentity IdentityOf(const std::string& path);
+
 // Syncs a directory so that renames and creations in it survive a power cut.
 void SyncDirectory(const std::string& path);
 

@@ -113,9 +113,30 @@ void TAccount::ChangeSubscriberFlag(std::string_view address, char letter, FlagC
   subscribers_.Lines()[i] = subscribers_.NameAt(i) + "=" + WriteCommaList(items);
 }
 
-double TAccount::LastChecked() const {
-  const auto time = ParseLocaleDateTime(config_.ReadString("General", "LastChecked", ""));
+double LastCheckedOf(const IniFile& config) {
+  const auto time = ParseLocaleDateTime(config.ReadString("General", "LastChecked", ""));
   return time ? ToDays(*time) : 0.0;
+}
+
+bool IsDueAt(double lastChecked, long long checkInterval, const LocalDateTime& now) {
+  if (checkInterval <= 0) return true;
+  // Whole milliseconds, so that exactly `interval` minutes is not missed by a rounding error.
+  const long long elapsed = std::llround((ToDays(now) - lastChecked) * 86400000.0);
+  if (elapsed < 0) return true;
+  if (checkInterval > std::numeric_limits<long long>::max() / 60000) return false;
+  return checkInterval * 60000 <= elapsed;
+}
+
+long long CheckIntervalOf(const IniFile& config) {
+  return config.ReadInteger("General", "CheckInterval", 10);
+}
+
+bool IsListDue(const IniFile& config, const LocalDateTime& now) {
+  return IsDueAt(LastCheckedOf(config), CheckIntervalOf(config), now);
+}
+
+double TAccount::LastChecked() const {
+  return LastCheckedOf(config_);
 }
 
 void TAccount::WriteLastChecked(const LocalDateTime& now) {
@@ -123,13 +144,7 @@ void TAccount::WriteLastChecked(const LocalDateTime& now) {
 }
 
 bool TAccount::IsDue(const LocalDateTime& now) const {
-  const long long interval = config_.ReadInteger("General", "CheckInterval", 10);
-  if (interval <= 0) return true;
-  // Whole milliseconds, so that exactly `interval` minutes is not missed by a rounding error.
-  const long long elapsed = std::llround((ToDays(now) - LastChecked()) * 86400000.0);
-  if (elapsed < 0) return true;
-  if (interval > std::numeric_limits<long long>::max() / 60000) return false;
-  return interval * 60000 <= elapsed;
+  return IsListDue(config_, now);
 }
 
 }  // namespace orvex

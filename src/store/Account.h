@@ -28,6 +28,15 @@ std::uint8_t FlagsOfEntryValue(std::string_view value);
 // holds a blank, comma or quote is quoted so that it reads back whole.
 void AddSubscriber(NameValueList& subscribers, std::string_view address, std::string_view password);
 
+// `LastChecked` and the due test on a settings file alone, so that a list that is not due
+// costs no more than reading its maillist.ini.
+double LastCheckedOf(const IniFile& config);
+long long CheckIntervalOf(const IniFile& config);  // minutes, default 10
+bool IsListDue(const IniFile& config, const LocalDateTime& now);
+// Due when the interval is not greater than the minutes since `lastChecked` (days since
+// 30 December 1899); an interval of 0 or less, or a `lastChecked` in the future, is due.
+bool IsDueAt(double lastChecked, long long checkInterval, const LocalDateTime& now);
+
 class TAccount {
  public:
   TAccount();

@@ -28,6 +28,10 @@ struct WrapCase {
   std::vector<std::string> expected;
 };
 
+void PrintTo(const WrapCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class WrapLogRowTest : public testing::TestWithParam<WrapCase> {};
 
 TEST_P(WrapLogRowTest, BreaksAsTheConsoleExpects) {

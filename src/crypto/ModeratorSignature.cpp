@@ -1,0 +1,116 @@
+// Session keys and moderator signatures.
+#include "crypto/ModeratorSignature.h"
+
+#include <string.h>  // explicit_bzero
+
+#include <cmath>
+#include <exception>
+
+#include "crypto/Rsa.h"
+#include "crypto/Sha1.h"
+#include "platform/DateTime.h"
+#include "store/MessageNames.h"
+
+namespace orvex {
+
+namespace {
+
+constexpr const char* kSignatureHeader = "X-Moderator-Signature";
+
+void Wipe(std::string& text) {
+  text.resize(text.capacity());
+  explicit_bzero(text.data(), text.size());
+  text.clear();
+}
+
+SessionKeyPair& SessionKeyStore() {
+  static SessionKeyPair keys;
+  return keys;
+}
+
+std::span<const std::uint8_t> Bytes(const Sha1Digest& digest) {
+  return digest;
+}
+
+}  // namespace
+
+SessionKeyPair::~SessionKeyPair() {
+  Wipe(publicKey);
+  Wipe(privateKey);
+}
+
+const SessionKeyPair& SessionKeys() {
+  return SessionKeyStore();
+}
+
+void MakeSessionKeys(Logger& log, RandomSource& random) {
+  log.WriteLog("Generating session keys ...", 2, LogColour::White);
+  TRSA::SeedArray seedA{};
+  TRSA::SeedArray seedB{};
+  for (auto* seed : {&seedA, &seedB})
+    for (auto& value : *seed)
+      value =
+          static_cast<std::uint32_t>(std::lround(random.NextUInt32() / 4294967296.0 * 2000000.0));
+  TRSA rsa;
+  rsa.SetKeyBits(KeyBits::kb0512);
+  rsa.Clear();
+  rsa.GenerateKeys(seedA, seedB, random);
+  SessionKeyPair& keys = SessionKeyStore();
+  Wipe(keys.publicKey);
+  Wipe(keys.privateKey);
+  keys.publicKey = rsa.PublicKey();
+  keys.privateKey = rsa.PrivateKey();
+  log.WriteLog("Done.", 2, LogColour::White);
+}
+
+void IssueModeratorSignature(NameValueList& signatures, NameValueList& headers,
+                             std::string_view bareFromAddress, const Environment& env) {
+  const SessionKeyPair& keys = SessionKeys();
+  TRSA rsa;
+  rsa.SetKeyBits(KeyBits::kb0512);
+  rsa.SetPublicKey(keys.publicKey);
+  rsa.SetPrivateKey(keys.privateKey);
+  const std::string id = env.namer.NewMessageId(bareFromAddress);
+  // Signed before anything is changed, so that a failure leaves the message and store as they
+  // were.
+  rsa.Sign(Bytes(Sha1Of(id)), env.random);
+  headers.SetValue("Message-Id", id);
+  signatures.SetValue(id, std::to_string(DayNumber(env.clock.Now())) + "," + keys.publicKey);
+  headers.SetValue(kSignatureHeader, rsa.Signature());
+}
+
+bool CheckModeratorSignature(NameValueList& signatures, NameValueList& headers, Consume consume,
+                             const Environment& env) {
+  bool valid = false;
+  try {
+    TRSA rsa;
+    rsa.SetKeyBits(KeyBits::kb0512);
+    const std::string id = headers.Value("Message-Id");
+    // A message without an identifier matches no entry.
+    if (!id.empty()) {
+      const std::string key = CommaItem(signatures.Value(id), 1);
+      try {
+        if (!key.empty()) rsa.SetPublicKey(key);
+      } catch (const Error&) {
+        // The key stays unloaded; verifying reports it.
+      }
+    }
+    try {
+      rsa.SetSignature(headers.Value(kSignatureHeader));
+      valid = rsa.Verify(Bytes(Sha1Of(id)));
+    } catch (const std::exception& e) {
+      env.log.WriteLog(e.what(), 1, LogColour::White);
+      return false;
+    }
+    if (valid && consume == Consume::Yes) {
+      signatures.SetValue(id, "");
+      headers.SetValue(kSignatureHeader, "");
+    }
+  } catch (const std::exception& e) {
+    env.log.WriteLog(e.what(), 1, LogColour::White);
+    return false;
+  }
+  return valid;
+}
+
+}  // namespace orvex

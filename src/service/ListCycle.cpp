@@ -1,0 +1,101 @@
+// The list cycle: due test, stages, LastChecked, and the store save at the end of a due visit.
+#include "service/ListCycle.h"
+
+#include "platform/FileSystem.h"
+#include "platform/StopSignal.h"
+#include "store/Account.h"
+#include "store/IniFile.h"
+
+namespace orvex {
+namespace {
+
+const char* const kStoreFiles[] = {"subscribers.ini", "pending.ini", "signatures.ini"};
+const char* const kMessageDirectories[] = {"Inbox", "Outbox", "Digest"};
+
+std::string ErrorText(const std::exception& e) {
+  return e.what();
+}
+
+}  // namespace
+
+void EnumerateLists(const std::string& dataPath,
+                    const std::function<void(const std::string&)>& action) {
+  for (const DirectoryEntry& entry : ListDirectory(dataPath)) {
+    if (!entry.isDirectory || entry.name.empty() || entry.name[0] == '.') continue;
+    action(dataPath + entry.name + "/");
+  }
+}
+
+void ListCycle::Run(const std::string& listDirectory) {
+  if (Terminated()) return;
+  try {
+    if (IsDue(listDirectory)) {
+      visits_.erase(listDirectory);  // the cycle writes LastChecked
+      RunDue(listDirectory);
+    }
+  } catch (const std::exception& e) {
+    env_.log.WriteLog(ErrorText(e), 1, LogColour::Red);
+  }
+}
+
+bool ListCycle::IsDue(const std::string& listDirectory) {
+  const FileIdentity directory = IdentityOf(listDirectory);
+  const FileIdentity settings = IdentityOf(listDirectory + "maillist.ini");
+  const auto known = visits_.find(listDirectory);
+  if (known != visits_.end() && known->second.directory == directory &&
+      known->second.settings == settings) {
+    return IsDueAt(known->second.lastChecked, known->second.checkInterval, env_.clock.Now());
+  }
+  for (const char* dir : kMessageDirectories) CreateDirectoryOnce(listDirectory + dir);
+  // A list visited for the first time gets its empty stores; existing ones are not touched,
+  // so a list that is not due costs no writes.
+  for (const char* store : kStoreFiles) {
+    const std::string path = listDirectory + store;
+    if (!FileExists(path)) CreateNewFile(path, "");
+  }
+  // The due test reads only maillist.ini; the stores are loaded for a due list alone.
+  const IniFile config(listDirectory + "maillist.ini");
+  Visit visit{IdentityOf(listDirectory), settings, LastCheckedOf(config), CheckIntervalOf(config)};
+  visits_[listDirectory] = visit;
+  return IsDueAt(visit.lastChecked, visit.checkInterval, env_.clock.Now());
+}
+
+void ListCycle::RunStage(const char* what, const std::function<void()>& stage) {
+  try {
+    stage();
+  } catch (const std::exception& e) {
+    // A stage that lets an error escape must not take the service or the other lists with it.
+    env_.log.WriteLog(std::string(what) + ": " + ErrorText(e), 1, LogColour::Red);
+  }
+}
+
+void ListCycle::RunDue(const std::string& listDirectory) {
+  TAccount account;
+  account.Load(listDirectory);
+  const std::string name = account.Config().ReadString("General", "Name", "Unnamed");
+  env_.log.WriteLog("Processing \"" + name + "\"", 2, LogColour::White);
+  console_.SetTitle("ORVEX [Processing \"" + name + "\"]");
+
+  bool connected = true;
+  if (stages_.dialUp) {
+    RunStage("Dial-up", [&] { connected = stages_.dialUp(account); });
+  }
+  if (!connected) {
+    env_.log.WriteLog("Cannot establish dial-up connection", 1, LogColour::Red);
+    if (!Terminated()) account.WriteLastChecked(env_.clock.Now());
+    account.Save();
+    env_.log.WriteLog("Idle", 1, LogColour::White);
+    console_.SetTitle("ORVEX [Idle]");
+    return;
+  }
+  if (!Terminated() && stages_.retrieve) RunStage("Retrieval", [&] { stages_.retrieve(account); });
+  if (!Terminated() && stages_.process) RunStage("Processing", [&] { stages_.process(account); });
+  if (!Terminated() && stages_.deliver) RunStage("Delivery", [&] { stages_.deliver(account); });
+  if (stages_.hangUp) RunStage("Hang-up", [&] { stages_.hangUp(); });
+  if (!Terminated()) account.WriteLastChecked(env_.clock.Now());
+  if (!Terminated()) env_.log.WriteLog("Idle", 1, LogColour::White);
+  console_.SetTitle("ORVEX [Idle]");
+  account.Save();
+}
+
+}  // namespace orvex

@@ -1,0 +1,68 @@
+// Start-up: interlock, banner, session keys; then passes over all lists until a stop request.
+#include "service/Service.h"
+
+#include <cstdio>
+#include <optional>
+
+#include "crypto/ModeratorSignature.h"
+#include "platform/DialUp.h"
+#include "platform/InstanceLock.h"
+#include "platform/StopSignal.h"
+#include "platform/Terminal.h"
+#include "service/ConsoleLog.h"
+#include "service/DialUp.h"
+#include "service/ListCycle.h"
+#include "store/MessageNames.h"
+
+namespace orvex {
+namespace {
+
+constexpr auto kSpinnerStep = std::chrono::milliseconds(100);
+constexpr int kStepsPerPass = 10;  // a pass at least once a second
+
+}  // namespace
+
+int RunService(const std::string& programDirectory, const std::string& versionText) {
+  std::optional<InstanceLock> lock = InstanceLock::TryAcquire(programDirectory + kServiceLockName);
+  if (!lock) return 1;  // another service runs here: leave silently
+  if (InstanceLock::IsHeld(programDirectory + kEditorLockName)) {
+    std::fputs("Mailing list editor is currently active\nMailing list manager cannot start\n",
+               stderr);
+    return 2;
+  }
+
+  const std::string dataPath = programDirectory + "Data/";
+  InstallStopSignalHandlers();
+
+  SystemClock clock;
+  SystemRandom random;
+  ConsoleTerminal terminal;
+  ConsoleLog console(terminal, clock);
+  MessageNamer namer(clock);
+  const Environment env{clock, random, console, namer};
+
+  console.SetTitle("ORVEX [Idle]");
+  console.WriteLog("ORVEX maillist manager version " + versionText + " started", 2,
+                   LogColour::White);
+  MakeSessionKeys(console, random);
+
+  const std::unique_ptr<DialUpBackend> dialUpBackend = MakeNetworkManagerBackend();
+  DialUp dialUp(programDirectory + "orvex.ini", *dialUpBackend, env);
+
+  CycleStages stages;
+  stages.dialUp = [&](TAccount&) { return dialUp.DialUpConnect(); };
+  stages.hangUp = [&] { dialUp.HangUp(); };
+  ListCycle cycle(env, console, stages);
+
+  while (!Terminated()) {
+    EnumerateLists(dataPath, [&](const std::string& listDirectory) { cycle.Run(listDirectory); });
+    for (int step = 0; step < kStepsPerPass && !Terminated(); ++step) {
+      console.SpinnerStep();
+      if (WaitForStop(kSpinnerStep)) break;
+    }
+  }
+  terminal.ShowCursor(true);
+  return 0;
+}
+
+}  // namespace orvex
