@@ -96,9 +96,13 @@ void TOrvexEditorForm::LoadListSettings(const IniFile& source) {
   for (int i = 0; i < kNoticeSlotCount; ++i) {
     const NoticeSlotInfo& info = kNoticeSlots[static_cast<std::size_t>(i)];
     NoticeSlot& slot = slots_[static_cast<std::size_t>(i)];
-    slot.text = NoticeValue(ReadNoticeTextForEditor(source, info.readSection));
-    slot.subject = NoticeValue(info.hasSubject ? source.ReadString(info.readSection, "Subject", "")
-                                               : std::string());
+    const auto cut = [&](const char* key) {
+      return source.ReadString(info.readSection, key, "").size() >= IniFile::kMaximumValueLength;
+    };
+    slot.text = NoticeValue(ReadNoticeTextForEditor(source, info.readSection), cut("Text"));
+    slot.subject = info.hasSubject ? NoticeValue(source.ReadString(info.readSection, "Subject", ""),
+                                                 cut("Subject"))
+                                   : NoticeValue();
   }
 
   NameValueList lines;
@@ -147,9 +151,11 @@ void TOrvexEditorForm::SaveListSettings() {
   for (int index : kNoticeWriteOrder) {
     const NoticeSlotInfo& info = kNoticeSlots[static_cast<std::size_t>(index)];
     const NoticeSlot& slot = slots_[static_cast<std::size_t>(index)];
-    ini.WriteString(info.writeSection, "Subject",
-                    info.hasSubject ? slot.subject.Bytes() : std::string());
-    WriteNoticeTextForEditor(ini, info.writeSection, slot.text.Bytes());
+    if (!slot.subject.KeepStored())
+      ini.WriteString(info.writeSection, "Subject",
+                      info.hasSubject ? slot.subject.Bytes() : std::string());
+    if (!slot.text.KeepStored())
+      WriteNoticeTextForEditor(ini, info.writeSection, slot.text.Bytes());
   }
   ReplaceFileAtomically(currentListDir_ + "subscribers.ini", subscribers_->Lines().Text(),
                         FileMode::Private);

@@ -29,7 +29,8 @@ const std::array<NoticeSlotInfo, kNoticeSlotCount> kNoticeSlots = {{
 const std::array<int, kNoticeSlotCount> kNoticeWriteOrder = {0,  1, 2, 3, 4, 5,  11,
                                                              12, 6, 8, 7, 9, 10, 13};
 
-NoticeValue::NoticeValue(std::string bytes) : bytes_(std::move(bytes)) {
+NoticeValue::NoticeValue(std::string bytes, bool mayBeCut)
+    : bytes_(std::move(bytes)), mayBeCut_(mayBeCut) {
   shown_ = DecodeText(bytes_);
   shown_.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }

@@ -26,7 +26,8 @@ extern const std::array<int, kNoticeSlotCount> kNoticeWriteOrder;
 class NoticeValue {
  public:
   NoticeValue() = default;
-  explicit NoticeValue(std::string bytes);
+  // `mayBeCut`: the value read was as long as a read can give, so the file may hold more.
+  explicit NoticeValue(std::string bytes, bool mayBeCut = false);
 
   // What the page shows while nothing was edited.
   const QString& Shown() const { return shown_; }
@@ -37,11 +38,15 @@ class NoticeValue {
   QString Current() const { return edited_ ? *edited_ : shown_; }
   // The bytes to write: the stored ones unless the operator's text differs from what was shown.
   std::string Bytes() const;
+  // Whether the value must be left as the file holds it: writing back what was read of a value
+  // that was cut on reading would lose its end.
+  bool KeepStored() const { return mayBeCut_ && (!edited_ || *edited_ == shown_); }
 
  private:
   std::string bytes_;
   QString shown_;
   std::optional<QString> edited_;
+  bool mayBeCut_ = false;
 };
 
 struct NoticeSlot {

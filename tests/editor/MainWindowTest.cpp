@@ -550,14 +550,16 @@ class MainWindowTest : public QObject {
 
   void StoredValuesTheOperatorLeavesAloneSurviveASave() {
     EditorFixture editor;
+    // Longer than a read gives: written back from what was read, its end would be lost.
+    const std::string kLongText = "[Digest message]\r\nText=\"" + std::string(3000, 'x') + "\"\r\n";
     editor.dir.Write(
         "Data/L/maillist.ini",
         "[General]\r\nName=Caf\xE9 "
         "\x81list\r\nAddress=\xC3\xA9@example.org\r\nCheckInterval=500\r\n"
         "SMTPPort=70000\r\nDays=-3\r\nKeepDays=1000\r\nDigest mode=7\r\nNonsubscribers=-5\r\n"
         "LastChecked=07.12.2026 02:33:54\r\nDigestCount=5\r\nPop3Count=1\r\nPop3Host1=p\r\n"
-        "Pop3Port1=99999\r\nPop3Host2=old\r\n"
-        "[Digest]\r\nSubject=\xE4\r\nText=\"\xE4\\13\\10\xFF\"\r\n");
+        "Pop3Port1=99999\r\nPop3Host2=old\r\n" +
+            std::string("[Digest]\r\nSubject=\xE4\r\nText=\"\xE4\\13\\10\xFF\"\r\n") + kLongText);
     editor.OpenList("L");
     QCOMPARE(editor.Find<BoundedSpinBox>("CheckInterval")->text(), QStringLiteral("500"));
     QCOMPARE(editor.Find<BoundedSpinBox>("SMTPPort")->text(), QStringLiteral("70000"));
@@ -577,6 +579,7 @@ class MainWindowTest : public QObject {
           "Moderator=m@example.org\r\n",
           "[Digest]\r\nSubject=\xE4\r\nText=\"\xE4\\13\\10\xFF\"\r\n"})
       QVERIFY2(file.find(part) != std::string::npos, file.c_str());
+    QVERIFY(file.find(kLongText) != std::string::npos);
   }
 
   void CaptionFollowsTheListNameAndButtonsFollowTheState() {
