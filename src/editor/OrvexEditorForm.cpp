@@ -260,6 +260,10 @@ QWidget* TOrvexEditorForm::CreateGeneralPage() {
   smtpPass_.edit = NamedEdit("SMTPPass", smtp);
   smtpPass_.edit->setEchoMode(QLineEdit::Password);
   smtpPass_.edit->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
+  for (QWidget* field : {static_cast<QWidget*>(smtpHost_.edit), static_cast<QWidget*>(SMTPPort),
+                         static_cast<QWidget*>(from_.edit), static_cast<QWidget*>(smtpUser_.edit),
+                         static_cast<QWidget*>(smtpPass_.edit)})
+    field->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
   smtpForm->addRow(QStringLiteral("Host"), smtpHost_.edit);
   smtpForm->addRow(QStringLiteral("Port"), SMTPPort);
   smtpForm->addRow(QStringLiteral("From address"), from_.edit);
@@ -275,6 +279,7 @@ QWidget* TOrvexEditorForm::CreateGeneralPage() {
   pop3Model_ = new Pop3ServerModel(this);
   POP3->setModel(pop3Model_);
   POP3->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  POP3->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Expanding);
   pop3Layout->addWidget(POP3);
   auto* pop3Buttons = new QHBoxLayout;
   auto* pop3Add = NamedButton(QStringLiteral("Add"), "Pop3Add", pop3);
@@ -286,8 +291,14 @@ QWidget* TOrvexEditorForm::CreateGeneralPage() {
   pop3Layout->addLayout(pop3Buttons);
   right->addWidget(pop3, 1);
 
-  columns->addLayout(left, 6);
-  columns->addLayout(right, 5);
+  // The names and addresses get the wider column; the server fields hold short texts.
+  auto* leftColumn = new QWidget(page);
+  leftColumn->setLayout(left);
+  leftColumn->setFixedWidth(244);
+  left->setContentsMargins(0, 0, 0, 0);
+  right->setContentsMargins(0, 0, 0, 0);
+  columns->addWidget(leftColumn);
+  columns->addLayout(right, 1);
 
   // Every change on this page marks the list changed; loading clears the mark at its end.
   for (TextField* field :
