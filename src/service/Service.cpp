@@ -14,6 +14,9 @@
 #include "service/DialUp.h"
 #include "service/ListCycle.h"
 #include "store/MessageNames.h"
+#include "transport/MailClient.h"
+#include "transport/Pop3Retrieval.h"
+#include "transport/SmtpDelivery.h"
 
 namespace orvex {
 namespace {
@@ -50,9 +53,15 @@ int RunService(const std::string& programDirectory, const std::string& versionTe
   const std::unique_ptr<DialUpBackend> dialUpBackend = MakeNetworkManagerBackend();
   DialUp dialUp(programDirectory + "orvex.ini", *dialUpBackend, env);
 
+  // One client for every POP3 mailbox and one for every SMTP relay, kept for the whole run.
+  MailClient pop3(110);
+  MailClient smtp(25);
+
   CycleStages stages;
   stages.dialUp = [&](TAccount&) { return dialUp.DialUpConnect(); };
+  stages.retrieve = [&](TAccount& list) { RetrieveMailboxes(list, pop3, env); };
   stages.process = [&](TAccount& list) { ProcessInbox(list, env); };
+  stages.deliver = [&](TAccount& list) { DeliverOutbox(list, smtp, env); };
   stages.hangUp = [&] { dialUp.HangUp(); };
   ListCycle cycle(env, console, stages);
 

@@ -64,7 +64,7 @@ TEST_F(DialUpProgramTest, DialUpOffShowsNoDialUpLine) {
   auto service = Start();
   ASSERT_TRUE(service->WaitForOutput("Idle", 10s)) << service->Stdout();
   const std::string out = Stop(*service);
-  EXPECT_EQ(out.find("Connecting to"), std::string::npos) << out;
+  EXPECT_EQ(out.find(". Attempt #"), std::string::npos) << out;
   EXPECT_FALSE(dir.Exists("bin/calls.log"));
 }
 
@@ -116,7 +116,7 @@ TEST_F(DialUpProgramTest, NoAttemptsMeansNoConnection) {
   auto service = Start();
   ASSERT_TRUE(service->WaitForOutput("Idle", 10s)) << service->Stdout();
   const std::string out = Stop(*service);
-  EXPECT_EQ(out.find("Connecting to"), std::string::npos) << out;
+  EXPECT_EQ(out.find(". Attempt #"), std::string::npos) << out;
   EXPECT_NE(out.find("Cannot establish dial-up connection\n"), std::string::npos) << out;
 }
 

@@ -1,0 +1,34 @@
+// renameat2(RENAME_NOREPLACE), with link-and-unlink for file systems that lack it.
+#include "platform/FileMoves.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/Error.h"
+#include "platform/FileSystem.h"
+
+namespace orvex {
+
+bool RenameWithoutReplacing(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+    if (errno == EEXIST) return false;
+    if (errno != EINVAL && errno != ENOSYS)
+      throw Error("Cannot rename " + from + " to " + to + ": " + std::strerror(errno));
+    // link() fails with EEXIST rather than replace, so the old name goes only after the new one
+    // is in place.
+    if (::link(from.c_str(), to.c_str()) != 0) {
+      if (errno == EEXIST) return false;
+      throw Error("Cannot rename " + from + " to " + to + ": " + std::strerror(errno));
+    }
+    ::unlink(from.c_str());
+  }
+  SyncDirectory(DirectoryOf(to));
+  if (DirectoryOf(from) != DirectoryOf(to)) SyncDirectory(DirectoryOf(from));
+  return true;
+}
+
+}  // namespace orvex

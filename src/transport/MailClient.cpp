@@ -1,0 +1,193 @@
+// The protocol client: one reply reader, one line reader with bounded input, dot-stuffing.
+#include "transport/MailClient.h"
+
+#include <algorithm>
+
+#include "store/NameValueList.h"
+
+namespace orvex {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+bool IsBlankByte(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte <= 32 || byte == 127;
+}
+
+std::string Trim(std::string_view text) {
+  while (!text.empty() && IsBlankByte(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlankByte(text.back())) text.remove_suffix(1);
+  return std::string(text);
+}
+
+std::chrono::milliseconds LeftUntil(SteadyClock::time_point deadline) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
+  if (left.count() <= 0) throw SocketTimeoutError();
+  return left;
+}
+
+}  // namespace
+
+MailClient::MailClient(int defaultPort, MailTimeLimits limits,
+                       std::unique_ptr<SocketFactory> factory)
+    : port(defaultPort),
+      limits_(limits),
+      factory_(factory ? std::move(factory) : std::make_unique<TcpSocketFactory>()) {}
+
+MailClient::~MailClient() = default;
+
+void MailClient::Connect() {
+  if (socket_) throw Error("Already connected.");
+  input_.clear();
+  inputStart_ = 0;
+  closedByPeer_ = false;
+  replyLines_.clear();
+  replyCode_ = 0;
+  socket_ = factory_->Connect(host, port, limits_.connect);
+}
+
+bool MailClient::Connected() {
+  if (socket_ && closedByPeer_) Disconnect();
+  return socket_ != nullptr;
+}
+
+void MailClient::Disconnect() {
+  if (socket_) socket_->Close();
+  socket_.reset();
+  input_.clear();
+  inputStart_ = 0;
+  closedByPeer_ = false;
+}
+
+void MailClient::WriteLine(std::string_view text) {
+  std::string line;
+  line.reserve(text.size() + 2);
+  line.append(text).append("\r\n");
+  WriteData(line);
+}
+
+void MailClient::WriteData(std::string_view data) {
+  if (!socket_) throw Error("Not connected.");
+  socket_->Send(data, limits_.reply);
+}
+
+std::string MailClient::ReadLine() {
+  return ReadLineBefore(SteadyClock::now() + limits_.reply);
+}
+
+std::string MailClient::ReadLineBefore(SteadyClock::time_point deadline) {
+  std::size_t scanned = inputStart_;
+  for (;;) {
+    const std::size_t lf = input_.find('\n', scanned);
+    if (lf != std::string::npos) {
+      std::size_t end = lf;
+      if (end > inputStart_ && input_[end - 1] == '\r') --end;
+      std::string line = input_.substr(inputStart_, end - inputStart_);
+      inputStart_ = lf + 1;
+      if (inputStart_ == input_.size()) {
+        input_.clear();
+        inputStart_ = 0;
+      }
+      return line;
+    }
+    scanned = input_.size();
+    if (closedByPeer_ || !socket_) throw Error("Connection Closed Gracefully.");
+    if (input_.size() - inputStart_ > kMaxLineLength) throw Error("Line too long from server.");
+    if (inputStart_ > 0) {  // keep the buffer from growing with consumed bytes
+      input_.erase(0, inputStart_);
+      scanned -= inputStart_;
+      inputStart_ = 0;
+    }
+    char buffer[65536];
+    const std::size_t n = socket_->Receive(buffer, sizeof buffer, LeftUntil(deadline));
+    if (n == 0) {
+      closedByPeer_ = true;
+      input_.clear();
+      inputStart_ = 0;
+      return {};
+    }
+    input_.append(buffer, n);
+  }
+}
+
+std::string MailClient::ReadReplyLine() {
+  return ReadReplyLineBefore(SteadyClock::now() + limits_.reply);
+}
+
+std::string MailClient::ReadReplyLineBefore(SteadyClock::time_point deadline) {
+  for (;;) {
+    std::string line = Trim(ReadLineBefore(deadline));
+    if (!line.empty()) return line;
+  }
+}
+
+int MailClient::ReadReply(std::initializer_list<int> expected, ReplyWait wait) {
+  const auto deadline =
+      SteadyClock::now() + (wait == ReplyWait::EndOfData ? limits_.dataEnd : limits_.reply);
+  replyLines_.clear();
+  replyCode_ = 0;
+  replyLines_.push_back(ReadReplyLineBefore(deadline));
+  const std::string& first = replyLines_.front();
+  if (first.size() > 3 && first[3] == '-') {
+    const std::string marker = first.substr(0, 3) + " ";
+    for (;;) {
+      if (replyLines_.size() >= kMaxReplyLines) throw Error("Reply too long from server.");
+      replyLines_.push_back(ReadReplyLineBefore(deadline));
+      const std::string& line = replyLines_.back();
+      if (line.size() < 4 || EqualsIgnoreCase(std::string_view(line).substr(0, 4), marker)) break;
+    }
+  }
+  replyCode_ = ReplyCodeOf(replyLines_.back());
+  if (expected.size() > 0 &&
+      std::find(expected.begin(), expected.end(), replyCode_) == expected.end())
+    throw ProtocolReplyError(replyCode_, replyLines_.back());
+  return replyCode_;
+}
+
+int MailClient::SendCommand(std::string_view command, std::initializer_list<int> expected,
+                            ReplyWait wait) {
+  if (!command.empty()) WriteLine(command);
+  return ReadReply(expected, wait);
+}
+
+std::string MailClient::LastReplyLine() const {
+  return replyLines_.empty() ? std::string() : replyLines_.back();
+}
+
+void MailClient::CaptureLines(std::vector<std::string>& destination) {
+  for (;;) {
+    std::string line = ReadLine();
+    if (line == ".") return;
+    if (line.size() >= 2 && line[0] == '.' && line[1] == '.') line.erase(0, 1);
+    destination.push_back(std::move(line));
+  }
+}
+
+std::string MailClient::DotStuffedData(const std::vector<std::string>& lines) {
+  std::size_t size = 3;
+  for (const auto& line : lines) size += line.size() + 3;
+  std::string data;
+  data.reserve(size);
+  for (const auto& line : lines) {
+    if (!line.empty() && line[0] == '.') data += '.';
+    data.append(line).append("\r\n");
+  }
+  data.append(".\r\n");
+  return data;
+}
+
+int MailClient::ReplyCodeOf(std::string_view line) {
+  if (line.size() >= 3 && EqualsIgnoreCase(line.substr(0, 3), "+OK")) return 1;
+  if (line.size() >= 4 && EqualsIgnoreCase(line.substr(0, 4), "-ERR")) return 0;
+  if (line.size() < 3) return 0;
+  int code = 0;
+  for (int i = 0; i < 3; ++i) {
+    if (line[i] < '0' || line[i] > '9') return 0;
+    code = code * 10 + (line[i] - '0');
+  }
+  return code;
+}
+
+}  // namespace orvex

@@ -1,0 +1,110 @@
+// The blocking line-oriented client under POP3 retrieval and SMTP delivery: lines, replies and
+// their codes, dot-terminated blocks, and the one place where dot-stuffing is done and undone.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Error.h"
+#include "platform/Socket.h"
+
+namespace orvex {
+
+// A reply whose code was not among the expected ones; the message is the reply's last line.
+class ProtocolReplyError : public Error {
+ public:
+  ProtocolReplyError(int code, const std::string& lastLine) : Error(lastLine), code_(code) {}
+  int Code() const { return code_; }
+
+ private:
+  int code_;
+};
+
+// How long the client waits for the server. A server that accepts a connection and then says
+// nothing must not hold the service (and every list behind it) forever.
+struct MailTimeLimits {
+  std::chrono::milliseconds connect = std::chrono::minutes(2);
+  std::chrono::milliseconds reply = std::chrono::minutes(5);     // each reply, each line of a block
+  std::chrono::milliseconds dataEnd = std::chrono::minutes(10);  // the reply to the end of data
+};
+
+// Which limit a reply is read under.
+enum class ReplyWait { Command, EndOfData };
+
+class MailClient {
+ public:
+  // Bounds on what a server may send; past them the read fails instead of eating memory.
+  static constexpr std::size_t kMaxLineLength = 16 * 1024 * 1024;
+  static constexpr std::size_t kMaxReplyLines = 10000;
+
+  explicit MailClient(int port, MailTimeLimits limits = {},
+                      std::unique_ptr<SocketFactory> factory = nullptr);
+  ~MailClient();
+  MailClient(const MailClient&) = delete;
+  MailClient& operator=(const MailClient&) = delete;
+  MailClient(MailClient&&) = default;
+
+  // Set by the stage before each use.
+  std::string host;
+  int port;
+  std::string userName;
+  std::string password;
+
+  void Connect();
+  // False once a read found the connection closed by the server (the client's side is then
+  // closed too).
+  bool Connected();
+  void Disconnect();
+
+  // Sends the text and CR LF at once.
+  void WriteLine(std::string_view text);
+  // Sends a prepared block (message data) in large writes.
+  void WriteData(std::string_view data);
+
+  // The next line without its LF and a CR before it. An empty text when the server closed the
+  // connection before a LF; a further read then fails with "Connection Closed Gracefully.".
+  std::string ReadLine();
+  // The next line that is not blank, trimmed of spaces and control characters at both ends.
+  std::string ReadReplyLine();
+  // Reads one reply (one line, or a multi-line reply "ddd-" ... "ddd "), keeps its lines and
+  // returns its code. With expected codes, any other code raises ProtocolReplyError.
+  int ReadReply(std::initializer_list<int> expected, ReplyWait wait = ReplyWait::Command);
+  // Writes the command (unless it is empty), then reads the reply as ReadReply does.
+  int SendCommand(std::string_view command, std::initializer_list<int> expected,
+                  ReplyWait wait = ReplyWait::Command);
+
+  const std::vector<std::string>& ReplyLines() const { return replyLines_; }
+  int ReplyCode() const { return replyCode_; }
+  std::string LastReplyLine() const;
+
+  // Appends lines to `destination` up to a line that is exactly "." (not appended), undoing the
+  // dot-stuffing: a line that begins with ".." loses its first dot.
+  void CaptureLines(std::vector<std::string>& destination);
+
+  // The data block for lines of a message: every line ended by CR LF, a line that begins with
+  // "." sent with one more dot in front, and the closing ".".
+  static std::string DotStuffedData(const std::vector<std::string>& lines);
+  // The code of a reply from its last line: 1 for "+OK", 0 for "-ERR" (any case), otherwise
+  // the leading three-digit number, or 0.
+  static int ReplyCodeOf(std::string_view lastLine);
+
+ private:
+  std::string ReadLineBefore(std::chrono::steady_clock::time_point deadline);
+  std::string ReadReplyLineBefore(std::chrono::steady_clock::time_point deadline);
+
+  MailTimeLimits limits_;
+  std::unique_ptr<SocketFactory> factory_;
+  std::unique_ptr<Socket> socket_;
+  std::string input_;
+  std::size_t inputStart_ = 0;
+  bool closedByPeer_ = false;
+  std::vector<std::string> replyLines_;
+  int replyCode_ = 0;
+};
+
+}  // namespace orvex

@@ -1,0 +1,71 @@
+// SMTP delivery of a list's Outbox: posts (*.msg) and digests (*.dig) to the subscribers that
+// take them, private messages (*.pri) to the address in their first line, over one connection.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/Logger.h"
+#include "transport/MailClient.h"
+#include "transport/StageSettings.h"
+
+namespace orvex {
+
+class TAccount;
+struct Environment;
+
+enum class SmtpAuth { None, Login };
+
+struct SmtpSettings {
+  std::string host;
+  int port = 25;
+  std::string userName;
+  std::string password;        // deciphered
+  std::string from;            // envelope sender of posts and digests
+  std::string controlAddress;  // envelope sender of private messages
+};
+
+// The recipients of the two kinds of list mail, in the order of the subscriber store.
+struct OutboxRecipients {
+  std::vector<std::string> posts;
+  std::vector<std::string> digests;
+};
+
+enum class SendOutcome {
+  Sent,                 // the server took the message for at least one recipient
+  NoRecipientAccepted,  // every recipient was refused for good
+  MessageRefused,       // the server refused the message itself for good
+};
+
+struct SendResult {
+  SendOutcome outcome;
+  std::string reply;  // the refusing reply line, when refused
+};
+
+// Makes sure the client is connected, greeted and, with SmtpAuth::Login, authenticated.
+void SmtpOpen(MailClient& smtp, SmtpAuth auth, Logger& log);
+
+// One transaction. A recipient refused for good (5xx) is logged and left out; a message refused
+// for good is reported in the result. Temporary refusals and every other failure throw.
+SendResult SendOneMessage(MailClient& smtp, SmtpAuth auth, Logger& log, const std::string& sender,
+                          const std::vector<std::string>& lines,
+                          const std::vector<std::string>& recipients);
+
+// The stage of the list cycle: reads `SMTPUser`, `SMTPPassword`, `SmtpHost`, `SmtpPort`
+// (default 25), `From` and `ControlAddress` from section General, selects the recipients from
+// the subscriber store and delivers the list's Outbox.
+void DeliverOutbox(TAccount& list, MailClient& smtp, const Environment& env);
+// The same with another way of deciphering the stored password (tests).
+void DeliverOutbox(TAccount& list, MailClient& smtp, const Environment& env,
+                   const PasswordDecipher& decipher);
+
+// Sends the files of `listDir` + "Outbox/" and deletes each one that was sent; files that can
+// never be sent move to the list's Failed directory. Catches and logs its own failures and
+// closes the connection at the end.
+void DeliverOutboxFiles(const std::string& listDir, const SmtpSettings& settings,
+                        const OutboxRecipients& recipients, MailClient& smtp, Logger& log);
+
+// The RFC 2045 form of a text, on one line.
+std::string Base64(const std::string& text);
+
+}  // namespace orvex

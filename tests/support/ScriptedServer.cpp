@@ -1,0 +1,171 @@
+// The scripted fake server: blocking reads with poll() limits so that a broken test cannot hang.
+#include "support/ScriptedServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+
+namespace orvex::test {
+namespace {
+
+constexpr int kStepLimitMs = 20000;
+
+enum class Ready { Yes, Timeout, Woken };
+
+Ready WaitReadable(int fd, int wakeFd, int limitMs) {
+  pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+  const int n = ::poll(fds, 2, limitMs);
+  if (n <= 0) return Ready::Timeout;
+  if (fds[1].revents != 0) return Ready::Woken;
+  return Ready::Yes;
+}
+
+void SendAll(int fd, const std::string& data) {
+  std::size_t sent = 0;
+  while (sent < data.size()) {
+    const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) return;
+    sent += static_cast<std::size_t>(n);
+  }
+}
+
+// Line reader over one connection.
+class Reader {
+ public:
+  Reader(int fd, int wakeFd) : fd_(fd), wakeFd_(wakeFd) {}
+  // False when the client closed, the wait timed out or the server is being destroyed.
+  bool ReadLine(std::string& line) {
+    for (;;) {
+      const std::size_t lf = buffer_.find('\n');
+      if (lf != std::string::npos) {
+        line = buffer_.substr(0, lf);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        buffer_.erase(0, lf + 1);
+        return true;
+      }
+      if (WaitReadable(fd_, wakeFd_, kStepLimitMs) != Ready::Yes) return false;
+      char chunk[65536];
+      const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+      if (n <= 0) return false;
+      buffer_.append(chunk, static_cast<std::size_t>(n));
+    }
+  }
+
+ private:
+  int fd_;
+  int wakeFd_;
+  std::string buffer_;
+};
+
+}  // namespace
+
+ScriptedServer::ScriptedServer(std::vector<std::vector<ServerStep>> scripts, ServerFamily family)
+    : scripts_(std::move(scripts)) {
+  if (::pipe(wakeFds_) != 0) throw std::runtime_error("pipe failed");
+  const bool v6 = family == ServerFamily::IPv6;
+  listenFd_ = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listenFd_ < 0) throw std::runtime_error("socket failed");
+  int bound = -1;
+  if (v6) {
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    bound = ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  } else {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bound = ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  }
+  if (bound != 0 || ::listen(listenFd_, 8) != 0) throw std::runtime_error("bind/listen failed");
+  sockaddr_storage actual{};
+  socklen_t size = sizeof actual;
+  ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&actual), &size);
+  port_ = v6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&actual)->sin6_port)
+             : ntohs(reinterpret_cast<sockaddr_in*>(&actual)->sin_port);
+  thread_ = std::thread([this] { Run(); });
+}
+
+ScriptedServer::~ScriptedServer() {
+  const char byte = 1;
+  [[maybe_unused]] ssize_t n = ::write(wakeFds_[1], &byte, 1);
+  if (thread_.joinable()) thread_.join();
+  ::close(listenFd_);
+  ::close(wakeFds_[0]);
+  ::close(wakeFds_[1]);
+}
+
+void ScriptedServer::Record(std::string line) {
+  std::lock_guard lock(mutex_);
+  transcript_.push_back(std::move(line));
+}
+
+std::vector<std::string> ScriptedServer::Transcript() {
+  std::unique_lock lock(mutex_);
+  done_.wait_for(lock, std::chrono::seconds(20), [this] { return finished_; });
+  return transcript_;
+}
+
+void ScriptedServer::Run() {
+  for (const auto& script : scripts_) {
+    if (WaitReadable(listenFd_, wakeFds_[0], kStepLimitMs) != Ready::Yes) break;
+    const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) break;
+    connections_.fetch_add(1);
+    Record("<connect>");
+    Reader reader(fd, wakeFds_[0]);
+    std::string line;
+    for (const auto& step : script) {
+      bool goOn = true;
+      switch (step.kind) {
+        case ServerStep::Kind::Send:
+          SendAll(fd, step.text + "\r\n");
+          break;
+        case ServerStep::Kind::SendRaw:
+          SendAll(fd, step.text);
+          break;
+        case ServerStep::Kind::ReadLine:
+          goOn = reader.ReadLine(line);
+          Record(goOn ? line : "<closed>");
+          break;
+        case ServerStep::Kind::ReadUntilDot:
+          for (;;) {
+            goOn = reader.ReadLine(line);
+            Record(goOn ? line : "<closed>");
+            if (!goOn || line == ".") break;
+          }
+          break;
+        case ServerStep::Kind::Close:
+          goOn = false;
+          break;
+        case ServerStep::Kind::Stall:
+          while (goOn && WaitReadable(fd, wakeFds_[0], kStepLimitMs) == Ready::Yes) {
+            char chunk[4096];
+            if (::recv(fd, chunk, sizeof chunk, 0) <= 0) goOn = false;
+          }
+          goOn = false;
+          break;
+        case ServerStep::Kind::Deaf: {
+          pollfd wake{wakeFds_[0], POLLIN, 0};
+          ::poll(&wake, 1, kStepLimitMs);
+          goOn = false;
+          break;
+        }
+      }
+      if (!goOn) break;
+    }
+    ::close(fd);
+  }
+  {
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+  }
+  done_.notify_all();
+}
+
+}  // namespace orvex::test

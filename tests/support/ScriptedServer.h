@@ -1,0 +1,79 @@
+// A scripted fake mail server on loopback for exact exchanges and faults: it plays one script per
+// accepted connection on a thread of its own and records every line the client sent.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace orvex::test {
+
+struct ServerStep {
+  enum class Kind { Send, SendRaw, ReadLine, ReadUntilDot, Close, Stall, Deaf };
+  Kind kind;
+  std::string text;
+};
+
+// Steps of a script.
+inline ServerStep Say(std::string line) {
+  return {ServerStep::Kind::Send, std::move(line)};
+}
+inline ServerStep SayRaw(std::string bytes) {
+  return {ServerStep::Kind::SendRaw, std::move(bytes)};
+}
+inline ServerStep Hear() {
+  return {ServerStep::Kind::ReadLine, {}};
+}
+inline ServerStep HearData() {
+  return {ServerStep::Kind::ReadUntilDot, {}};
+}
+inline ServerStep Hangup() {
+  return {ServerStep::Kind::Close, {}};
+}
+// Says nothing until the client goes away or the server is destroyed.
+inline ServerStep Stall() {
+  return {ServerStep::Kind::Stall, {}};
+}
+// Neither reads nor says anything until the server is destroyed (the client's sends back up).
+inline ServerStep Deaf() {
+  return {ServerStep::Kind::Deaf, {}};
+}
+
+enum class ServerFamily { IPv4, IPv6 };
+
+class ScriptedServer {
+ public:
+  // One script per connection, in the order the connections are accepted.
+  explicit ScriptedServer(std::vector<std::vector<ServerStep>> scripts,
+                          ServerFamily family = ServerFamily::IPv4);
+  ~ScriptedServer();
+  ScriptedServer(const ScriptedServer&) = delete;
+  ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+  int Port() const { return port_; }
+  // Waits (up to 20 seconds) for the scripts to end, then returns the client's lines: a line
+  // "<connect>" marks each accepted connection, "<closed>" a client that closed before a read.
+  std::vector<std::string> Transcript();
+  // The number of connections accepted so far.
+  int Connections() const { return connections_.load(); }
+
+ private:
+  void Run();
+  void Record(std::string line);
+
+  int listenFd_ = -1;
+  int wakeFds_[2] = {-1, -1};
+  int port_ = 0;
+  std::vector<std::vector<ServerStep>> scripts_;
+  std::atomic<int> connections_{0};
+  std::mutex mutex_;
+  std::condition_variable done_;
+  bool finished_ = false;
+  std::vector<std::string> transcript_;
+  std::thread thread_;
+};
+
+}  // namespace orvex::test

@@ -1,0 +1,318 @@
+#!/usr/bin/python3
+"""Private Dovecot (POP3) and Postfix (SMTP) instances for the integration tests.
+
+    mailservers.py --dir DIR -- COMMAND...
+
+configures both servers under DIR (configuration, spool, mailboxes, logs; never the system's
+/etc setup), starts them on free loopback high ports, waits until each one greets, runs COMMAND
+with the environment below, stops both servers and exits with COMMAND's status:
+
+    ORVEX_POP3_PORT      Dovecot's POP3 port on 127.0.0.1
+    ORVEX_POP3_MAILDIRS  DIR/pop3: <user>/Maildir for the accounts in ORVEX_POP3_ACCOUNTS
+    ORVEX_POP3_ACCOUNTS  "user:password,..."
+    ORVEX_SMTP_PORT      Postfix's SMTP port on 127.0.0.1
+    ORVEX_SMTP_DOMAIN    the virtual mail domain Postfix delivers for
+    ORVEX_SMTP_MAILDIRS  DIR/vmail: <local part>/ is the Maildir of <local part>@<domain>
+"""
+import argparse
+import grp
+import os
+import pwd
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import time
+
+POP3_ACCOUNTS = {"alice": "alice-secret", "bob": "bob-secret", "empty": "empty-secret"}
+SMTP_DOMAIN = "lists.test"
+SMTP_MAILBOXES = ["sub%d" % n for n in range(1, 51)] + ["joe", "digest1", "digest2", "paused"]
+START_LIMIT = 60.0  # seconds for a server to answer
+
+
+def free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for_greeting(port, prefix, process, log):
+    """Waits until a connection to the port gets a greeting line that starts with prefix."""
+    deadline = time.monotonic() + START_LIMIT
+    last = None
+    while time.monotonic() < deadline:
+        if process is not None and process.poll() is not None:
+            break
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
+                s.settimeout(5)
+                greeting = s.recv(512)
+                if greeting.startswith(prefix):
+                    return
+                last = greeting
+        except OSError as error:
+            last = error
+        # A refused connection returns at once; give the server a moment before the next try.
+        select_wait(0.05)
+    sys.stderr.write("server on port %d did not answer (%r); log follows\n" % (port, last))
+    if os.path.exists(log):
+        sys.stderr.write(open(log, errors="replace").read()[-4000:])
+    raise SystemExit(2)
+
+
+def select_wait(seconds):
+    import select
+    select.select([], [], [], seconds)
+
+
+def write(path, text, mode=0o644):
+    with open(path, "w") as f:
+        f.write(text)
+    os.chmod(path, mode)
+
+
+def chown_tree(path, uid, gid):
+    for root, dirs, files in os.walk(path):
+        os.chown(root, uid, gid)
+        for name in files:
+            os.chown(os.path.join(root, name), uid, gid)
+
+
+def make_accessible(path):
+    """Lets the servers' unprivileged users reach their directories under the build tree: the
+    directory itself becomes readable and searchable, the directories above it only searchable
+    (nothing of them can be listed), and only where they were not already."""
+    path = os.path.abspath(path)
+    wanted = 0o005
+    while path != "/":
+        mode = os.stat(path).st_mode
+        if mode & wanted != wanted:
+            os.chmod(path, mode | wanted)
+        wanted = 0o001
+        path = os.path.dirname(path)
+
+
+def start_dovecot(base):
+    d = os.path.join(base, "dovecot")
+    for sub in ("run", "state", "log"):
+        os.makedirs(os.path.join(d, sub), exist_ok=True)
+    mail_root = os.path.join(base, "pop3")
+    # Dovecot refuses to serve mail as root; the mailboxes belong to nobody, and the tests (root)
+    # may still put messages into them.
+    nobody = pwd.getpwnam("nobody")
+    uid, gid = nobody.pw_uid, nobody.pw_gid
+    for user in POP3_ACCOUNTS:
+        for sub in ("new", "cur", "tmp"):
+            os.makedirs(os.path.join(mail_root, user, "Maildir", sub), exist_ok=True)
+    chown_tree(mail_root, uid, gid)
+    passwd = os.path.join(d, "passwd")
+    write(passwd, "".join("%s:{PLAIN}%s::::::\n" % (u, p) for u, p in POP3_ACCOUNTS.items()))
+    port = free_port()
+    log = os.path.join(d, "log", "dovecot.log")
+    conf = os.path.join(d, "dovecot.conf")
+    write(conf, f"""
+base_dir = {d}/run
+state_dir = {d}/state
+log_path = {log}
+info_log_path = {log}
+protocols = pop3
+listen = 127.0.0.1
+ssl = no
+disable_plaintext_auth = no
+auth_mechanisms = plain
+auth_failure_delay = 0
+mail_location = maildir:{mail_root}/%u/Maildir
+mail_uid = {uid}
+mail_gid = {gid}
+pop3_uidl_format = %f
+passdb {{
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u {passwd}
+}}
+userdb {{
+  driver = static
+  args = home={mail_root}/%u
+}}
+service pop3-login {{
+  inet_listener pop3 {{
+    address = 127.0.0.1
+    port = {port}
+  }}
+}}
+service imap-login {{
+  inet_listener imap {{
+    port = 0
+  }}
+}}
+service anvil {{
+  chroot =
+}}
+service stats {{
+  unix_listener stats-reader {{
+    mode = 0666
+  }}
+  unix_listener stats-writer {{
+    mode = 0666
+  }}
+}}
+""")
+    make_accessible(d)
+    process = subprocess.Popen(["/usr/sbin/dovecot", "-F", "-c", conf],
+                               stdout=open(os.path.join(d, "log", "stdout"), "w"),
+                               stderr=subprocess.STDOUT)
+    wait_for_greeting(port, b"+OK", process, log)
+    return process, port, mail_root
+
+
+def start_postfix(base):
+    d = os.path.join(base, "postfix")
+    conf = os.path.join(d, "etc")
+    queue = os.path.join(d, "queue")
+    data = os.path.join(d, "data")
+    vmail = os.path.join(base, "vmail")
+    for path in (conf, queue, data, vmail):
+        os.makedirs(path, exist_ok=True)
+    postfix_user = pwd.getpwnam("postfix")
+    postdrop = grp.getgrnam("postdrop").gr_gid
+    nobody = pwd.getpwnam("nobody")
+    for sub in ("active", "bounce", "corrupt", "defer", "deferred", "flush", "hold", "incoming",
+                "private", "saved", "trace"):
+        path = os.path.join(queue, sub)
+        os.makedirs(path, exist_ok=True)
+        os.chown(path, postfix_user.pw_uid, 0)
+        os.chmod(path, 0o700)
+    for sub, mode in (("maildrop", 0o730), ("public", 0o710)):
+        path = os.path.join(queue, sub)
+        os.makedirs(path, exist_ok=True)
+        os.chown(path, postfix_user.pw_uid, postdrop)
+        os.chmod(path, mode)
+    os.makedirs(os.path.join(queue, "pid"), exist_ok=True)
+    os.chown(data, postfix_user.pw_uid, 0)
+    for name in SMTP_MAILBOXES:
+        os.makedirs(os.path.join(vmail, name), exist_ok=True)
+    chown_tree(vmail, nobody.pw_uid, nobody.pw_gid)
+    write(os.path.join(conf, "vmailbox"),
+          "".join("%s@%s %s/\n" % (n, SMTP_DOMAIN, n) for n in SMTP_MAILBOXES))
+    port = free_port()
+    log = os.path.join(d, "maillog")
+    write(os.path.join(conf, "main.cf"), f"""
+compatibility_level = 3.6
+queue_directory = {queue}
+data_directory = {data}
+command_directory = /usr/sbin
+daemon_directory = /usr/lib/postfix/sbin
+meta_directory = {conf}
+mail_owner = postfix
+setgid_group = postdrop
+myhostname = relay.{SMTP_DOMAIN}
+mydomain = {SMTP_DOMAIN}
+mydestination =
+inet_interfaces = 127.0.0.1
+inet_protocols = ipv4
+mynetworks = 127.0.0.0/8
+smtpd_relay_restrictions = permit_mynetworks, reject
+smtpd_recipient_restrictions = permit_mynetworks, reject
+local_recipient_maps =
+alias_maps =
+alias_database =
+virtual_mailbox_domains = {SMTP_DOMAIN}
+virtual_mailbox_base = {vmail}
+virtual_mailbox_maps = texthash:{conf}/vmailbox
+virtual_minimum_uid = 1
+virtual_uid_maps = static:{nobody.pw_uid}
+virtual_gid_maps = static:{nobody.pw_gid}
+maillog_file = {log}
+maillog_file_prefixes = {d}
+smtputf8_enable = no
+# Deliver what the client sent: no headers added for local clients.
+local_header_rewrite_clients =
+always_add_missing_headers = no
+biff = no
+shlib_directory = /usr/lib/postfix
+""")
+    write(os.path.join(conf, "master.cf"), f"""
+127.0.0.1:{port} inet n - n - - smtpd
+pickup    unix  n       -       n       60      1       pickup
+cleanup   unix  n       -       n       -       0       cleanup
+qmgr      unix  n       -       n       300     1       qmgr
+rewrite   unix  -       -       n       -       -       trivial-rewrite
+bounce    unix  -       -       n       -       0       bounce
+defer     unix  -       -       n       -       0       bounce
+trace     unix  -       -       n       -       0       bounce
+verify    unix  -       -       n       -       1       verify
+flush     unix  n       -       n       1000    0       flush
+proxymap  unix  -       -       n       -       -       proxymap
+smtp      unix  -       -       n       -       -       smtp
+relay     unix  -       -       n       -       -       smtp
+showq     unix  n       -       n       -       -       showq
+error     unix  -       -       n       -       -       error
+retry     unix  -       -       n       -       -       error
+discard   unix  -       -       n       -       -       discard
+local     unix  -       n       n       -       -       local
+virtual   unix  -       n       n       -       -       virtual
+lmtp      unix  -       -       n       -       -       lmtp
+anvil     unix  -       -       n       -       1       anvil
+scache    unix  -       -       n       -       1       scache
+postlog   unix-dgram n  -       n       -       1       postlogd
+""")
+    make_accessible(d)
+    make_accessible(vmail)
+    process = subprocess.Popen(["/usr/lib/postfix/sbin/master", "-c", conf, "-d"],
+                               stdout=open(os.path.join(d, "master.out"), "w"),
+                               stderr=subprocess.STDOUT)
+    wait_for_greeting(port, b"220", process, log)
+    return process, port, vmail
+
+
+def stop(process):
+    if process is None or process.poll() is not None:
+        return
+    process.send_signal(signal.SIGTERM)
+    try:
+        process.wait(timeout=30)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--dir", required=True)
+    parser.add_argument("command", nargs=argparse.REMAINDER)
+    args = parser.parse_args()
+    command = args.command[1:] if args.command[:1] == ["--"] else args.command
+    base = os.path.abspath(args.dir)
+    if os.path.exists(base):
+        shutil.rmtree(base)
+    os.makedirs(base)
+    dovecot = postfix = None
+    status = 1
+    try:
+        dovecot, pop3_port, pop3_maildirs = start_dovecot(base)
+        postfix, smtp_port, vmail = start_postfix(base)
+        env = dict(os.environ)
+        env.update({
+            "ORVEX_POP3_PORT": str(pop3_port),
+            "ORVEX_POP3_MAILDIRS": pop3_maildirs,
+            "ORVEX_POP3_ACCOUNTS": ",".join("%s:%s" % kv for kv in POP3_ACCOUNTS.items()),
+            "ORVEX_SMTP_PORT": str(smtp_port),
+            "ORVEX_SMTP_DOMAIN": SMTP_DOMAIN,
+            "ORVEX_SMTP_MAILDIRS": vmail,
+        })
+        if command:
+            status = subprocess.call(command, env=env)
+        else:
+            status = 0
+    finally:
+        stop(postfix)
+        stop(dovecot)
+    if status == 0:
+        shutil.rmtree(base, ignore_errors=True)
+    else:
+        sys.stderr.write("server logs kept in %s\n" % base)
+    return status
+
+
+if __name__ == "__main__":
+    sys.exit(main())
