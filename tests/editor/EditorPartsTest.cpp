@@ -144,12 +144,21 @@ class EditorPartsTest : public QObject {
     QCOMPARE(model->Find(text, start), row);
   }
 
-  void Pop3RowsShowAMaskInsteadOfThePassword() {
+  void Pop3RowsShowAMaskInsteadOfThePasswordAndTheSecurityByName() {
     Pop3ServerModel model;
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    model.SetServers({{"pop.x", "110", "u", "pa ss"}});
-    model.Append({"pop.y", "995", "v", ""});
-    model.Replace(1, {"pop.z", "995", "w", "k"});
+    model.SetServers({{"pop.x", "110", "u", "pa ss", 1, ""}, {"pop.w", "110", "u", "", 7, ""}});
+    model.Append({"pop.y", "995", "v", "", 0, ""});
+    model.Replace(2, {"pop.z", "995", "w", "k", 2, ""});
+    auto security = [&](int row) {
+      return model.data(model.index(row, Pop3ServerModel::kSecurity), Qt::DisplayRole).toString();
+    };
+    QCOMPARE(model.headerData(Pop3ServerModel::kSecurity, Qt::Horizontal, Qt::DisplayRole),
+             QVariant(QStringLiteral("Security")));
+    QCOMPARE(security(0), QStringLiteral("STARTTLS"));
+    QCOMPARE(security(1), QStringLiteral("7"));  // a value with no name shows as stored
+    QCOMPARE(security(2), QStringLiteral("SSL/TLS"));
+    model.Remove(1);
     QCOMPARE(model.data(model.index(0, Pop3ServerModel::kPassword), Qt::DisplayRole).toString(),
              QStringLiteral("*****"));
     QCOMPARE(model.data(model.index(1, Pop3ServerModel::kHost), Qt::DisplayRole).toString(),
