@@ -61,9 +61,11 @@ QWidget* TOrvexEditorForm::CreateDialUpGroup(QWidget* parent) {
   fields->addWidget(new QLabel(QStringLiteral("Attempt"), dialUpFields_), 4, 0);
   fields->addWidget(Attempts, 4, 1);
   fields->addWidget(new QLabel(QStringLiteral("times"), dialUpFields_), 4, 2);
-  fields->addWidget(new QLabel(QStringLiteral("Pause between attempts "), dialUpFields_), 5, 0);
-  fields->addWidget(Pause, 5, 1);
-  fields->addWidget(new QLabel(QStringLiteral("sec"), dialUpFields_), 5, 2);
+  // The column is narrow: the long label gets a row of its own.
+  fields->addWidget(new QLabel(QStringLiteral("Pause between attempts "), dialUpFields_), 5, 0, 1,
+                    3);
+  fields->addWidget(Pause, 6, 1);
+  fields->addWidget(new QLabel(QStringLiteral("sec"), dialUpFields_), 6, 2);
   dialUpFields_->hide();
   layout->addWidget(dialUpFields_);
   layout->addStretch();

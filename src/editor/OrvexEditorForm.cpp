@@ -251,8 +251,11 @@ QWidget* TOrvexEditorForm::CreateGeneralPage() {
   policies->addWidget(ListHeaders, 7, 0, 1, 2);
   policies->addWidget(new QLabel(QStringLiteral("Bounces before pause"), page), 8, 0);
   policies->addWidget(BounceLimit, 8, 1);
-  policies->addWidget(new QLabel(QStringLiteral("Rewrite From"), page), 9, 0);
-  policies->addWidget(FromRewrite, 9, 1);
+  // The choice's texts are longer than a number box: give it the whole row beside its label.
+  auto* rewriteRow = new QHBoxLayout;
+  rewriteRow->addWidget(new QLabel(QStringLiteral("Rewrite From"), page));
+  rewriteRow->addWidget(FromRewrite, 1);
+  policies->addLayout(rewriteRow, 9, 0, 1, 2);
   left->addLayout(policies);
 
   left->addWidget(RadioGroup(QStringLiteral(" Non-subscibers posts "), "NSAction",

@@ -703,6 +703,50 @@ class MainWindowTest : public QObject {
         file.c_str());
   }
 
+  void AFingerprintNotOfTheSha256FormIsRefused() {
+    EditorFixture editor;
+    const std::string stored =
+        "[General]\r\nName=L\r\nPop3Count=1\r\nPop3Host1=pop.x\r\nPop3TlsFingerprint1=ab\r\n";
+    editor.dir.Write("Data/L/maillist.ini", stored);
+    editor.OpenList("L");
+    const QString sha1 = QStringLiteral("da39a3ee5e6b4b0d3255bfef95601890afd80709");
+
+    // On save: refused with the server named, before anything is written.
+    editor.Type("SMTPFingerprint", sha1);
+    editor.Click("SaveSettings");
+    QCOMPARE(editor.boxes.asked.size(), std::size_t{1});
+    QCOMPARE(editor.boxes.asked[0].kind, BoxKind::Error);
+    QVERIFY2(editor.boxes.asked[0].text.startsWith(
+                 QStringLiteral("The certificate fingerprint of the SMTP server is not valid.")),
+             qPrintable(editor.boxes.asked[0].text));
+    editor.Type("SMTPFingerprint", QString());
+    editor.Click("SaveSettings");
+    QVERIFY(editor.boxes.asked.at(1).text.startsWith(
+        QStringLiteral("The certificate fingerprint of POP3 server 1 (pop.x) is not valid.")));
+    QCOMPARE(editor.ListFile("L", "maillist.ini"), stored);
+    QVERIFY(!editor.window->ListSaved());
+
+    // On OK in the POP3 dialog: the dialog stays open until the fingerprint is mended.
+    editor.Find<QTableView>("POP3")->selectRow(0);
+    WhenModalShown([&](QWidget* modal) {
+      auto* dialog = qobject_cast<TForm3*>(modal);
+      QCOMPARE(dialog->Fingerprint->text(), QStringLiteral("ab"));
+      QTest::mouseClick(dialog->OkButton, Qt::LeftButton);
+      QVERIFY(dialog->isVisible());
+      QCOMPARE(editor.boxes.asked.size(), std::size_t{3});
+      QVERIFY(editor.boxes.asked[2].text.startsWith(
+          QStringLiteral("The certificate fingerprint of this POP3 server is not valid.")));
+      dialog->Fingerprint->setText(QString(64, QLatin1Char('F')));
+      QTest::mouseClick(dialog->OkButton, Qt::LeftButton);
+    });
+    editor.Click("Pop3Edit");
+    QCOMPARE(editor.boxes.asked.size(), std::size_t{3});
+    editor.Click("SaveSettings");
+    QVERIFY(editor.window->ListSaved());
+    QVERIFY(editor.ListFile("L", "maillist.ini")
+                .find("Pop3TlsFingerprint1=" + std::string(64, 'F') + "\r\n") != std::string::npos);
+  }
+
   void ClosingAsksAndAFailedSaveKeepsTheWindowAndTheChanges() {
     EditorFixture editor;
     editor.dir.Write("Data/L/maillist.ini", "[General]\r\nName=L\r\n");
