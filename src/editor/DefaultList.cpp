@@ -20,6 +20,9 @@ Nonsubscribers=1
 Digest mode=3
 SMTPPort=25
 Pop3Count=0
+ListHeaders=1
+BounceLimit=5
+FromRewrite=1
 
 [Signature]
 Subject=
@@ -72,6 +75,14 @@ Text=" From now you will not receive messages from {LISTNAME}\13\10To resume you
 [Resumed]
 Subject=Your subscribtion to {LISTNAME} resumed
 Text=Your subscribtion to {LISTNAME} resumed\13\10You will start receiving messages soon
+
+[Unsubscribe confirmation]
+Subject={ListName}  unsubscribe-confirm-{ConfirmCode}
+Text=Someone, probably you, asked to unsubscribe this address from {ListName}.\13\10To confirm, send a message to {ControlAddress} with subject including \13\10 "unsubscribe-confirm-{ConfirmCode}".\13\10Simply selecting "Reply" in mail client works well in most cases.\13\10If you want to stay subscribed, just ignore this message.\13\10Your confirmation code is {ConfirmCode}
+
+[Bounce pause]
+Subject=Your subscription to {ListName} paused
+Text=Mail from {ListName} to your address has been returned as undeliverable\13\10too many times, so it is not sent to you any more.\13\10To resume your subscription, send a message to {ControlAddress}\13\10with subject "resume <password>" (no quotes!), substituting your password instead of <password>.
 )INI";
 }
 

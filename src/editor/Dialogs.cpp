@@ -9,6 +9,8 @@
 #include <QVBoxLayout>
 
 #include "editor/BoundedSpinBox.h"
+#include "editor/ChoiceBox.h"
+#include "editor/TlsSettings.h"
 
 namespace orvex {
 namespace {
@@ -92,6 +94,10 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   Password = Edit("Password", this);
   Password->setEchoMode(QLineEdit::Password);
   Password->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
+  Security = new ChoiceBox(SecurityChoices(), this);
+  Security->setObjectName(QStringLiteral("Security"));
+  Fingerprint = Edit("Fingerprint", this);
+  Fingerprint->setPlaceholderText(QStringLiteral("SHA-256, optional"));
   Host->setMinimumWidth(200);
   OkButton = Button(QStringLiteral("OK"), "OkButton", this);
   CancelButton = Button(QStringLiteral("Cancel"), "CancelButton", this);
@@ -101,12 +107,23 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   form->addRow(QStringLiteral("Port"), Port);
   form->addRow(QStringLiteral("User"), User);
   form->addRow(QStringLiteral("Password"), Password);
+  form->addRow(QStringLiteral("Security"), Security);
+  form->addRow(QStringLiteral("Fingerprint"), Fingerprint);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
   layout->addLayout(OkCancelRow(OkButton, CancelButton));
   FixBorders(this);
   connect(OkButton, &QPushButton::clicked, this, &QDialog::accept);
   connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+  connect(Security, &ChoiceBox::Chosen, this, [this](int choice) {
+    if (auto port = SuggestedPort(MailService::Pop3, choice, Port->StoredValue()))
+      Port->setValue(*port);
+  });
+}
+
+void TForm3::accept() {
+  if (acceptCheck_ && !acceptCheck_()) return;
+  QDialog::accept();
 }
 
 void TForm3::showEvent(QShowEvent* event) {

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@ class QPushButton;
 namespace orvex {
 
 class BoundedSpinBox;
+class ChoiceBox;
 
 // The list selection dialog: the names of the lists, and beside them, position for position,
 // their directory names.
@@ -40,22 +42,32 @@ class TForm2 final : public QDialog {
   std::vector<std::string> directories_;
 };
 
-// The POP3 server dialog; its caption is set by the caller.
+// The POP3 server dialog; its caption is set by the caller. Choosing a security suggests its
+// conventional port.
 class TForm3 final : public QDialog {
   Q_OBJECT
 
  public:
   explicit TForm3(QWidget* parent = nullptr);
 
+  // Asked on OK; the dialog stays open while it answers false (it tells the operator why).
+  void SetAcceptCheck(std::function<bool()> check) { acceptCheck_ = std::move(check); }
+  void accept() override;
+
   QLineEdit* Host;
   BoundedSpinBox* Port;
   QLineEdit* User;
   QLineEdit* Password;
+  ChoiceBox* Security;
+  QLineEdit* Fingerprint;
   QPushButton* OkButton;
   QPushButton* CancelButton;
 
  protected:
   void showEvent(QShowEvent* event) override;
+
+ private:
+  std::function<bool()> acceptCheck_;
 };
 
 // The new subscriber dialog.

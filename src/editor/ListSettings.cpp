@@ -14,11 +14,14 @@
 
 #include "crypto/Passwords.h"
 #include "editor/BoundedSpinBox.h"
+#include "editor/ChoiceBox.h"
 #include "editor/Dialogs.h"
 #include "editor/MessageBoxes.h"
 #include "editor/OrvexEditorForm.h"
 #include "editor/Pop3ServerModel.h"
 #include "editor/SubscriberModel.h"
+#include "editor/TlsSettings.h"
+#include "platform/Error.h"
 #include "platform/FileSystem.h"
 #include "store/IniFile.h"
 #include "store/Settings.h"
@@ -79,6 +82,14 @@ void TOrvexEditorForm::LoadListSettings(const IniFile& source) {
   KeepDays->SetStoredValue(source.ReadInteger(kGeneral, "KeepDays", 10));
   Keep->setChecked(source.ReadBool(kGeneral, "Keep", false));
   ModSS->setChecked(source.ReadBool(kGeneral, "Moderate subscription", false));
+  // Lists older than these keys show what the service assumes without them.
+  SMTPSecurity->SetStoredValue(source.ReadInteger(kGeneral, "SmtpSecurity", 0));
+  FillText(smtpFingerprint_, source.ReadString(kGeneral, "SmtpTlsFingerprint", ""));
+  MaxRecipients->SetStoredValue(source.ReadInteger(kGeneral, "MaxRecipients", 0));
+  MaxRecipientsPerDay->SetStoredValue(source.ReadInteger(kGeneral, "MaxRecipientsPerDay", 0));
+  ListHeaders->setChecked(source.ReadBool(kGeneral, "ListHeaders", false));
+  BounceLimit->SetStoredValue(source.ReadInteger(kGeneral, "BounceLimit", 0));
+  FromRewrite->SetStoredValue(source.ReadInteger(kGeneral, "FromRewrite", 0));
   ApplyKeepRule();
 
   std::vector<Pop3Server> servers;
@@ -89,7 +100,9 @@ void TOrvexEditorForm::LoadListSettings(const IniFile& source) {
         {source.ReadString(kGeneral, "Pop3Host" + number, ""),
          source.ReadString(kGeneral, "Pop3Port" + number, "110"),
          source.ReadString(kGeneral, "Name" + number, ""),
-         TrimBlanks(DecipherPassword(source.ReadString(kGeneral, "Password" + number, "")))});
+         TrimBlanks(DecipherPassword(source.ReadString(kGeneral, "Password" + number, ""))),
+         source.ReadInteger(kGeneral, "Pop3Security" + number, 0),
+         source.ReadString(kGeneral, "Pop3TlsFingerprint" + number, "")});
   }
   pop3Model_->SetServers(std::move(servers));
 
@@ -115,7 +128,21 @@ void TOrvexEditorForm::LoadListSettings(const IniFile& source) {
   UpdateActions();
 }
 
+void TOrvexEditorForm::CheckFingerprints() const {
+  if (!IsCertificateFingerprint(TrimBlanks(TextOf(smtpFingerprint_))))
+    throw Error(FingerprintRefusal(QStringLiteral("the SMTP server")).toStdString());
+  const auto& servers = pop3Model_->Servers();
+  for (std::size_t i = 0; i < servers.size(); ++i)
+    if (!IsCertificateFingerprint(TrimBlanks(servers[i].tlsFingerprint)))
+      throw Error(
+          FingerprintRefusal(
+              QStringLiteral("POP3 server %1 (%2)").arg(i + 1).arg(DecodeText(servers[i].host)))
+              .toStdString());
+}
+
 void TOrvexEditorForm::SaveListSettings() {
+  // Refused before the first write, so that the file is not left half saved.
+  CheckFingerprints();
   CreateDirectoryOnce(currentListDir_);
   IniFile ini(currentListDir_ + "maillist.ini");
   const std::string name = TextOf(listName_);
@@ -147,7 +174,16 @@ void TOrvexEditorForm::SaveListSettings() {
     ini.WriteString(kGeneral, "Pop3Port" + number, servers[i].port);
     ini.WriteString(kGeneral, "Name" + number, servers[i].user);
     ini.WriteString(kGeneral, "Password" + number, EncipherPassword(servers[i].password));
+    ini.WriteInteger(kGeneral, "Pop3Security" + number, servers[i].security);
+    ini.WriteString(kGeneral, "Pop3TlsFingerprint" + number, TrimBlanks(servers[i].tlsFingerprint));
   }
+  ini.WriteInteger(kGeneral, "SmtpSecurity", SMTPSecurity->StoredValue());
+  ini.WriteString(kGeneral, "SmtpTlsFingerprint", TrimBlanks(TextOf(smtpFingerprint_)));
+  ini.WriteInteger(kGeneral, "MaxRecipients", MaxRecipients->StoredValue());
+  ini.WriteInteger(kGeneral, "MaxRecipientsPerDay", MaxRecipientsPerDay->StoredValue());
+  ini.WriteBool(kGeneral, "ListHeaders", ListHeaders->isChecked());
+  ini.WriteInteger(kGeneral, "BounceLimit", BounceLimit->StoredValue());
+  ini.WriteInteger(kGeneral, "FromRewrite", FromRewrite->StoredValue());
   for (int index : kNoticeWriteOrder) {
     const NoticeSlotInfo& info = kNoticeSlots[static_cast<std::size_t>(index)];
     const NoticeSlot& slot = slots_[static_cast<std::size_t>(index)];
@@ -184,11 +220,14 @@ void TOrvexEditorForm::AddPop3Server() {
   form3_->Host->setText(QStringLiteral("host"));
   form3_->User->setText(QStringLiteral("user"));
   form3_->Password->setText(QStringLiteral("password"));
+  form3_->Security->SetStoredValue(0);
+  form3_->Fingerprint->clear();
   if (form3_->exec() != QDialog::Accepted) return;
-  pop3Model_->Append({TrimBlanks(EncodeText(form3_->Host->text())),
-                      std::to_string(form3_->Port->StoredValue()),
-                      TrimBlanks(EncodeText(form3_->User->text())),
-                      TrimBlanks(EncodeText(form3_->Password->text()))});
+  pop3Model_->Append(
+      {TrimBlanks(EncodeText(form3_->Host->text())), std::to_string(form3_->Port->StoredValue()),
+       TrimBlanks(EncodeText(form3_->User->text())),
+       TrimBlanks(EncodeText(form3_->Password->text())), form3_->Security->StoredValue(),
+       TrimBlanks(EncodeText(form3_->Fingerprint->text()))});
   NotSaved();
 }
 
@@ -208,11 +247,15 @@ void TOrvexEditorForm::EditPop3Server() {
   const FieldText host = show(form3_->Host, server.host);
   const FieldText user = show(form3_->User, server.user);
   const FieldText password = show(form3_->Password, server.password);
+  const FieldText fingerprint = show(form3_->Fingerprint, server.tlsFingerprint);
+  form3_->Security->SetStoredValue(server.security);
   if (form3_->exec() != QDialog::Accepted) return;
-  pop3Model_->Replace(row, {TrimBlanks(host.BytesFor(form3_->Host->text())),
-                            std::to_string(form3_->Port->StoredValue()),
-                            TrimBlanks(user.BytesFor(form3_->User->text())),
-                            TrimBlanks(password.BytesFor(form3_->Password->text()))});
+  pop3Model_->Replace(
+      row,
+      {TrimBlanks(host.BytesFor(form3_->Host->text())), std::to_string(form3_->Port->StoredValue()),
+       TrimBlanks(user.BytesFor(form3_->User->text())),
+       TrimBlanks(password.BytesFor(form3_->Password->text())), form3_->Security->StoredValue(),
+       TrimBlanks(fingerprint.BytesFor(form3_->Fingerprint->text()))});
   NotSaved();
 }
 

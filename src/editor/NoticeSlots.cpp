@@ -21,13 +21,16 @@ const std::array<NoticeSlotInfo, kNoticeSlotCount> kNoticeSlots = {{
     {"Paused", "Paused", "Paused", true},
     {"Resumed", "Resumed", "Resumed", true},
     {"Subscription request to moderator", "Subscription request", "Subscription request", true},
+    {"Unsubscribe confirmation request", "Unsubscribe confirmation", "Unsubscribe confirmation",
+     true},
+    {"Paused because mail bounces", "Bounce pause", "Bounce pause", true},
 }};
 
 // Signature, Subscribe confirmation, Subscribe successfull, unSubscribe successfull, Digest on,
 // Digest off, Paused, Resumed, Nonsubscriber, Moderate, NS-Moderate, Digest, Digest message,
-// Subscription request.
-const std::array<int, kNoticeSlotCount> kNoticeWriteOrder = {0,  1, 2, 3, 4, 5,  11,
-                                                             12, 6, 8, 7, 9, 10, 13};
+// Subscription request, Unsubscribe confirmation, Bounce pause.
+const std::array<int, kNoticeSlotCount> kNoticeWriteOrder = {0, 1, 2, 3, 4,  5,  11, 12,
+                                                             6, 8, 7, 9, 10, 13, 14, 15};
 
 NoticeValue::NoticeValue(std::string bytes, bool mayBeCut)
     : bytes_(std::move(bytes)), mayBeCut_(mayBeCut) {

@@ -25,12 +25,14 @@
 #include <QVBoxLayout>
 
 #include "editor/BoundedSpinBox.h"
+#include "editor/ChoiceBox.h"
 #include "editor/DefaultList.h"
 #include "editor/Dialogs.h"
 #include "editor/ListFiles.h"
 #include "editor/MessageBoxes.h"
 #include "editor/Pop3ServerModel.h"
 #include "editor/SubscriberModel.h"
+#include "editor/TlsSettings.h"
 #include "platform/FileSystem.h"
 #include "store/IniFile.h"
 
@@ -98,7 +100,7 @@ QGroupBox* RadioGroup(const QString& title, const char* name, const QStringList&
 }  // namespace
 
 TOrvexEditorForm::TOrvexEditorForm(std::string programDirectory, MessageBoxes& boxes,
-                                   const Clock& clock, QWidget* parent)
+                                   const Clock& clock, DialUpBackend& dialUp, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
@@ -123,13 +125,19 @@ TOrvexEditorForm::TOrvexEditorForm(std::string programDirectory, MessageBoxes& b
 
   form2_ = new TForm2(this);
   form3_ = new TForm3(this);
+  form3_->SetAcceptCheck([this] {
+    if (IsCertificateFingerprint(TrimBlanks(EncodeText(form3_->Fingerprint->text())))) return true;
+    boxes_.Show(form3_, BoxKind::Error, FingerprintRefusal(QStringLiteral("this POP3 server")),
+                BoxButtons::Ok);
+    return false;
+  });
   form4_ = new TForm4(this);
 
   CreateDirectoryOnce(programDirectory_ + "Data");
   listSaved_ = true;
   listIsNew_ = false;
-  // The dial-up group fills its fields here; its load ends the start-up filling.
-  filling_ = false;
+  ListPhonebookEntries(dialUp);
+  LoadDialUp();  // ends the start-up filling
   ShowPages(false);
   ShowNoListCaption();
   UpdateActions();
@@ -145,18 +153,13 @@ QWidget* TOrvexEditorForm::CreateRightColumn() {
   auto* general = new QGroupBox(QStringLiteral(" General settings "), column);
   general->setObjectName(QStringLiteral("GeneralSettings"));
   auto* generalLayout = new QVBoxLayout(general);
-  // The place of the dial-up group: always shown, usable with or without a list.
-  auto* dialUp = new QGroupBox(QStringLiteral(" Dial-up "), general);
-  dialUp->setObjectName(QStringLiteral("DialUpGroup"));
-  dialUp->setMinimumHeight(190);
-  generalLayout->addWidget(dialUp);
+  // Always shown, usable with or without a list.
+  generalLayout->addWidget(CreateDialUpGroup(general));
   auto* dialUpButtons = new QHBoxLayout;
-  auto* dialUpSave = NamedButton(QStringLiteral("Save"), "DialUpSave", general);
-  auto* dialUpRevert = NamedButton(QStringLiteral("Revert"), "DialUpRevert", general);
-  dialUpSave->setEnabled(!dialUpSaved_);
-  dialUpRevert->setEnabled(!dialUpSaved_);
-  dialUpButtons->addWidget(dialUpSave);
-  dialUpButtons->addWidget(dialUpRevert);
+  dialUpSave_ = NamedButton(QStringLiteral("Save"), "DialUpSave", general);
+  dialUpRevert_ = NamedButton(QStringLiteral("Revert"), "DialUpRevert", general);
+  dialUpButtons->addWidget(dialUpSave_);
+  dialUpButtons->addWidget(dialUpRevert_);
   generalLayout->addLayout(dialUpButtons);
   layout->addWidget(general);
   layout->addSpacing(12);
@@ -183,6 +186,10 @@ QWidget* TOrvexEditorForm::CreateRightColumn() {
   connect(saveSettings_, &QPushButton::clicked, this,
           [this] { RunAction([this] { SaveListSettings(); }); });
   connect(exitButton, &QPushButton::clicked, this, &QWidget::close);
+  connect(dialUpSave_, &QPushButton::clicked, this,
+          [this] { RunAction([this] { SaveDialUp(); }); });
+  connect(dialUpRevert_, &QPushButton::clicked, this,
+          [this] { RunAction([this] { LoadDialUp(); }); });
   return column;
 }
 
@@ -233,6 +240,22 @@ QWidget* TOrvexEditorForm::CreateGeneralPage() {
   keepRow->addWidget(keepDaysLabel_);
   keepRow->addStretch();
   policies->addLayout(keepRow, 6, 0, 1, 2);
+  // The headers, bounce handling and From rewriting of list mail.
+  ListHeaders = NamedCheck(QStringLiteral("Add list headers"), "ListHeaders", page);
+  BounceLimit = NamedSpin(0, 100, "BounceLimit", page);
+  BounceLimit->setToolTip(QStringLiteral("0: members are never paused for bounces"));
+  FromRewrite = new ChoiceBox(
+      {QStringLiteral("Never"), QStringLiteral("If DMARC requires it"), QStringLiteral("Always")},
+      page);
+  FromRewrite->setObjectName(QStringLiteral("FromRewrite"));
+  policies->addWidget(ListHeaders, 7, 0, 1, 2);
+  policies->addWidget(new QLabel(QStringLiteral("Bounces before pause"), page), 8, 0);
+  policies->addWidget(BounceLimit, 8, 1);
+  // The choice's texts are longer than a number box: give it the whole row beside its label.
+  auto* rewriteRow = new QHBoxLayout;
+  rewriteRow->addWidget(new QLabel(QStringLiteral("Rewrite From"), page));
+  rewriteRow->addWidget(FromRewrite, 1);
+  policies->addLayout(rewriteRow, 9, 0, 1, 2);
   left->addLayout(policies);
 
   left->addWidget(RadioGroup(QStringLiteral(" Non-subscibers posts "), "NSAction",
@@ -255,20 +278,36 @@ QWidget* TOrvexEditorForm::CreateGeneralPage() {
   smtpHost_.edit = NamedEdit("SMTPHost", smtp);
   // Every port a provider uses (25, 465, 587, ...) must be possible.
   SMTPPort = NamedSpin(1, 65535, "SMTPPort", smtp);
+  SMTPSecurity = new ChoiceBox(SecurityChoices(), smtp);
+  SMTPSecurity->setObjectName(QStringLiteral("SMTPSecurity"));
+  smtpFingerprint_.edit = NamedEdit("SMTPFingerprint", smtp);
+  smtpFingerprint_.edit->setPlaceholderText(QStringLiteral("SHA-256, optional"));
   from_.edit = NamedEdit("From", smtp);
   smtpUser_.edit = NamedEdit("SMTPUser", smtp);
   smtpPass_.edit = NamedEdit("SMTPPass", smtp);
   smtpPass_.edit->setEchoMode(QLineEdit::Password);
   smtpPass_.edit->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
-  for (QWidget* field : {static_cast<QWidget*>(smtpHost_.edit), static_cast<QWidget*>(SMTPPort),
-                         static_cast<QWidget*>(from_.edit), static_cast<QWidget*>(smtpUser_.edit),
-                         static_cast<QWidget*>(smtpPass_.edit)})
+  // At most this many recipients in one transaction, and in one day; 0 sets no limit.
+  MaxRecipients = NamedSpin(0, 100000, "MaxRecipients", smtp);
+  MaxRecipientsPerDay = NamedSpin(0, 10000000, "MaxRecipientsPerDay", smtp);
+  for (BoundedSpinBox* spin : {MaxRecipients, MaxRecipientsPerDay})
+    spin->setToolTip(QStringLiteral("0: no limit"));
+  for (QWidget* field :
+       {static_cast<QWidget*>(smtpHost_.edit), static_cast<QWidget*>(SMTPPort),
+        static_cast<QWidget*>(SMTPSecurity), static_cast<QWidget*>(smtpFingerprint_.edit),
+        static_cast<QWidget*>(from_.edit), static_cast<QWidget*>(smtpUser_.edit),
+        static_cast<QWidget*>(smtpPass_.edit), static_cast<QWidget*>(MaxRecipients),
+        static_cast<QWidget*>(MaxRecipientsPerDay)})
     field->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
   smtpForm->addRow(QStringLiteral("Host"), smtpHost_.edit);
   smtpForm->addRow(QStringLiteral("Port"), SMTPPort);
+  smtpForm->addRow(QStringLiteral("Security"), SMTPSecurity);
+  smtpForm->addRow(QStringLiteral("Fingerprint"), smtpFingerprint_.edit);
   smtpForm->addRow(QStringLiteral("From address"), from_.edit);
   smtpForm->addRow(QStringLiteral("User ID"), smtpUser_.edit);
   smtpForm->addRow(QStringLiteral("Password"), smtpPass_.edit);
+  smtpForm->addRow(QStringLiteral("Recipients/mail"), MaxRecipients);
+  smtpForm->addRow(QStringLiteral("Recipients/day"), MaxRecipientsPerDay);
   right->addWidget(smtp);
 
   auto* pop3 = new QGroupBox(QStringLiteral("POP3 Servers"), page);
@@ -301,16 +340,23 @@ QWidget* TOrvexEditorForm::CreateGeneralPage() {
   columns->addLayout(right, 1);
 
   // Every change on this page marks the list changed; loading clears the mark at its end.
-  for (TextField* field :
-       {&listName_, &address_, &control_, &moderator_, &from_, &smtpHost_, &smtpUser_, &smtpPass_})
+  for (TextField* field : {&listName_, &address_, &control_, &moderator_, &from_, &smtpHost_,
+                           &smtpUser_, &smtpPass_, &smtpFingerprint_})
     connect(field->edit, &QLineEdit::textChanged, this, &TOrvexEditorForm::NotSaved);
-  for (QCheckBox* box : {Confirm, ModSS, Moderated, Author})
+  for (QCheckBox* box : {Confirm, ModSS, Moderated, Author, ListHeaders})
     connect(box, &QCheckBox::clicked, this, &TOrvexEditorForm::NotSaved);
+  connect(FromRewrite, &ChoiceBox::Chosen, this, &TOrvexEditorForm::NotSaved);
+  connect(SMTPSecurity, &ChoiceBox::Chosen, this, [this](int choice) {
+    if (auto port = SuggestedPort(MailService::Smtp, choice, SMTPPort->StoredValue()))
+      SMTPPort->setValue(*port);
+    NotSaved();
+  });
   connect(Keep, &QCheckBox::clicked, this, [this] {
     ApplyKeepRule();
     NotSaved();
   });
-  for (BoundedSpinBox* spin : {ConfirmInterval, CheckInterval, KeepDays, SMTPPort})
+  for (BoundedSpinBox* spin : {ConfirmInterval, CheckInterval, KeepDays, SMTPPort, MaxRecipients,
+                               MaxRecipientsPerDay, BounceLimit})
     connect(spin, &QSpinBox::valueChanged, this, &TOrvexEditorForm::NotSaved);
   for (QButtonGroup* group : {nsAction_, digest_})
     connect(group, &QButtonGroup::buttonClicked, this, &TOrvexEditorForm::NotSaved);
@@ -462,23 +508,6 @@ void TOrvexEditorForm::NotSaved() {
 void TOrvexEditorForm::UpdateActions() {
   saveSettings_->setEnabled(PagesShown() && !listSaved_);
   deleteList_->setEnabled(PagesShown() && listSaved_);
-}
-
-QueryResult TOrvexEditorForm::QuerySaveDialUp() {
-  if (dialUpSaved_) return QueryResult::Proceed;
-  const BoxAnswer answer =
-      boxes_.Show(this, BoxKind::Warning,
-                  QStringLiteral("Dial-up configuration not saved\r\nDo you wish to save it?"),
-                  BoxButtons::YesNoCancel);
-  if (answer == BoxAnswer::Cancel) return QueryResult::Abort;
-  if (answer == BoxAnswer::Yes) SaveDialUp();
-  return QueryResult::Proceed;
-}
-
-void TOrvexEditorForm::SaveDialUp() {
-  // The dial-up group's fields and their save arrive with the dial-up settings; until then the
-  // group holds nothing unsaved, so this is never reached with changes.
-  dialUpSaved_ = true;
 }
 
 QueryResult TOrvexEditorForm::QuerySaveChanges(Closing closing) {

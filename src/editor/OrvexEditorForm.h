@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "editor/NoticeSlots.h"
 #include "editor/SettingsText.h"
@@ -26,7 +27,9 @@ class QTableView;
 namespace orvex {
 
 class BoundedSpinBox;
+class ChoiceBox;
 class Clock;
+class DialUpBackend;
 class IniFile;
 class MessageBoxes;
 class Pop3ServerModel;
@@ -42,14 +45,16 @@ class TOrvexEditorForm final : public QWidget {
   Q_OBJECT
 
  public:
-  // `programDirectory` ends with "/"; Data/ lies in it.
+  // `programDirectory` ends with "/"; Data/ and orvex.ini lie in it. `dialUp` is asked once, here,
+  // for the phonebook entries.
   TOrvexEditorForm(std::string programDirectory, MessageBoxes& boxes, const Clock& clock,
-                   QWidget* parent = nullptr);
+                   DialUpBackend& dialUp, QWidget* parent = nullptr);
   ~TOrvexEditorForm() override;
 
   bool ListSaved() const { return listSaved_; }
   bool ListIsNew() const { return listIsNew_; }
   bool Filling() const { return filling_; }
+  bool DialUpSaved() const { return dialUpSaved_; }
   const std::string& CurrentListDir() const { return currentListDir_; }
   bool PagesShown() const;
 
@@ -88,8 +93,19 @@ class TOrvexEditorForm final : public QWidget {
   void ShowPages(bool shown);
   void ShowNoListCaption();
 
-  QueryResult QuerySaveDialUp();
+  // The dial-up group: global settings in orvex.ini, saved and reverted on their own.
+  QWidget* CreateDialUpGroup(QWidget* parent);
+  void ListPhonebookEntries(DialUpBackend& dialUp);
+  void LoadDialUp();
   void SaveDialUp();
+  void DialUpChanged();
+  void ShowDialUpFields();
+  void SetDialUpSaved(bool saved);
+  QueryResult QuerySaveDialUp();
+  std::string OrvexIniPath() const { return programDirectory_ + "orvex.ini"; }
+
+  // Refuses a save whose fingerprints are not of the SHA-256 form.
+  void CheckFingerprints() const;
 
   // List actions.
   std::string SelectList();
@@ -135,7 +151,14 @@ class TOrvexEditorForm final : public QWidget {
   };
   void FillText(TextField& field, std::string bytes);
   std::string TextOf(const TextField& field) const;
-  TextField listName_, address_, control_, moderator_, from_, smtpHost_, smtpUser_, smtpPass_;
+  TextField listName_, address_, control_, moderator_, from_, smtpHost_, smtpUser_, smtpPass_,
+      smtpFingerprint_;
+  TextField dialUpUser_, dialUpPass_;
+  // The phonebook entries as the backend names them, position for position with `DialUp`.
+  std::vector<std::string> phonebookEntries_;
+  // The listing failed: no entry can be chosen, so a save keeps the stored one.
+  bool phonebookUnavailable_ = false;
+  std::string storedEntry_;
 
   QTabWidget* PageControl1 = nullptr;
   QCheckBox* Confirm = nullptr;
@@ -150,6 +173,12 @@ class TOrvexEditorForm final : public QWidget {
   QButtonGroup* nsAction_ = nullptr;
   QButtonGroup* digest_ = nullptr;
   BoundedSpinBox* SMTPPort = nullptr;
+  ChoiceBox* SMTPSecurity = nullptr;
+  BoundedSpinBox* MaxRecipients = nullptr;
+  BoundedSpinBox* MaxRecipientsPerDay = nullptr;
+  QCheckBox* ListHeaders = nullptr;
+  BoundedSpinBox* BounceLimit = nullptr;
+  ChoiceBox* FromRewrite = nullptr;
   QTableView* POP3 = nullptr;
   Pop3ServerModel* pop3Model_ = nullptr;
   QPushButton* pop3Edit_ = nullptr;
@@ -167,6 +196,14 @@ class TOrvexEditorForm final : public QWidget {
   QPushButton* ssPause_ = nullptr;
   QPushButton* ssDisable_ = nullptr;
   QLineEdit* Find = nullptr;
+
+  QCheckBox* UseDialUp = nullptr;
+  QWidget* dialUpFields_ = nullptr;
+  QComboBox* DialUp = nullptr;
+  BoundedSpinBox* Attempts = nullptr;
+  BoundedSpinBox* Pause = nullptr;
+  QPushButton* dialUpSave_ = nullptr;
+  QPushButton* dialUpRevert_ = nullptr;
 
   QPushButton* saveSettings_ = nullptr;
   QPushButton* deleteList_ = nullptr;

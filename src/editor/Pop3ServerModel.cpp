@@ -2,6 +2,7 @@
 #include "editor/Pop3ServerModel.h"
 
 #include "editor/SettingsText.h"
+#include "editor/TlsSettings.h"
 
 namespace orvex {
 
@@ -23,14 +24,16 @@ QVariant Pop3ServerModel::data(const QModelIndex& index, int role) const {
       return DecodeText(server.port);
     case kUser:
       return DecodeText(server.user);
-    default:
+    case kPassword:
       return QString(DecodeText(server.password).size(), QLatin1Char('*'));
+    default:
+      return SecurityName(server.security);
   }
 }
 
 QVariant Pop3ServerModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-  static const char* const kTitles[] = {"Host", "Port", "User", "Password"};
+  static const char* const kTitles[] = {"Host", "Port", "User", "Password", "Security"};
   if (section < 0 || section >= kColumnCount) return {};
   return QString::fromLatin1(kTitles[section]);
 }

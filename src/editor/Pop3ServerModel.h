@@ -1,4 +1,4 @@
-// The rows of the POP3 server list: host, port text, user and password, in file order.
+// The rows of the POP3 server list: host, port text, user, password and security, in file order.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -11,14 +11,16 @@ struct Pop3Server {
   std::string host;
   std::string port;  // as stored, decimal text
   std::string user;
-  std::string password;  // deciphered; only its mask is ever shown
+  std::string password;    // deciphered; only its mask is ever shown
+  long long security = 0;  // as stored: 0 none, 1 STLS, 2 TLS from the start
+  std::string tlsFingerprint;
 };
 
 class Pop3ServerModel final : public QAbstractTableModel {
   Q_OBJECT
 
  public:
-  enum Column { kHost, kPort, kUser, kPassword, kColumnCount };
+  enum Column { kHost, kPort, kUser, kPassword, kSecurity, kColumnCount };
 
   explicit Pop3ServerModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
 

@@ -10,6 +10,7 @@
 #include "editor/MessageBoxes.h"
 #include "editor/OrvexEditorForm.h"
 #include "platform/DateTime.h"
+#include "platform/DialUp.h"
 #include "platform/InstanceLock.h"
 #include "platform/ProgramDirectory.h"
 
@@ -91,7 +92,8 @@ int RunEditor(int argc, char** argv) {
 
   ScreenMessageBoxes boxes;
   SystemClock clock;
-  TOrvexEditorForm window(programDirectory, boxes, clock);
+  const auto dialUp = MakeNetworkManagerBackend();
+  TOrvexEditorForm window(programDirectory, boxes, clock, *dialUp);
   HandoverServer server(handover, [&window] { window.BringToFront(); });
   window.show();
   return application.exec();

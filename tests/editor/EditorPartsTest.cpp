@@ -14,6 +14,7 @@
 #include "editor/SettingsText.h"
 #include "editor/StartUp.h"
 #include "editor/SubscriberModel.h"
+#include "editor/TlsSettings.h"
 #include "platform/InstanceLock.h"
 
 using namespace orvex;
@@ -144,12 +145,21 @@ class EditorPartsTest : public QObject {
     QCOMPARE(model->Find(text, start), row);
   }
 
-  void Pop3RowsShowAMaskInsteadOfThePassword() {
+  void Pop3RowsShowAMaskInsteadOfThePasswordAndTheSecurityByName() {
     Pop3ServerModel model;
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    model.SetServers({{"pop.x", "110", "u", "pa ss"}});
-    model.Append({"pop.y", "995", "v", ""});
-    model.Replace(1, {"pop.z", "995", "w", "k"});
+    model.SetServers({{"pop.x", "110", "u", "pa ss", 1, ""}, {"pop.w", "110", "u", "", 7, ""}});
+    model.Append({"pop.y", "995", "v", "", 0, ""});
+    model.Replace(2, {"pop.z", "995", "w", "k", 2, ""});
+    auto security = [&](int row) {
+      return model.data(model.index(row, Pop3ServerModel::kSecurity), Qt::DisplayRole).toString();
+    };
+    QCOMPARE(model.headerData(Pop3ServerModel::kSecurity, Qt::Horizontal, Qt::DisplayRole),
+             QVariant(QStringLiteral("Security")));
+    QCOMPARE(security(0), QStringLiteral("STARTTLS"));
+    QCOMPARE(security(1), QStringLiteral("7"));  // a value with no name shows as stored
+    QCOMPARE(security(2), QStringLiteral("SSL/TLS"));
+    model.Remove(1);
     QCOMPARE(model.data(model.index(0, Pop3ServerModel::kPassword), Qt::DisplayRole).toString(),
              QStringLiteral("*****"));
     QCOMPARE(model.data(model.index(1, Pop3ServerModel::kHost), Qt::DisplayRole).toString(),
@@ -158,6 +168,56 @@ class EditorPartsTest : public QObject {
              QStringLiteral("*"));
     model.Remove(0);
     QCOMPARE(model.rowCount(), 1);
+  }
+
+  void CertificateFingerprintsMustBeSha256_data() {
+    QTest::addColumn<std::string>("text");
+    QTest::addColumn<bool>("accepted");
+    const std::string hex = "0123456789abcdefABCDEF0123456789abcdef0123456789abcdef0123456789";
+    const std::string pairs =
+        "01:23:45:67:89:ab:cd:ef:AB:CD:EF:01:23:45:67:89:01:23:45:67:89:ab:cd:ef:AB:CD:EF:01:23:45:"
+        "67:89";
+    QTest::newRow("empty: none") << std::string() << true;
+    QTest::newRow("64 digits, mixed case") << hex << true;
+    QTest::newRow("32 pairs with colons") << pairs << true;
+    QTest::newRow("63 digits") << hex.substr(1) << false;
+    QTest::newRow("65 digits") << hex + "0" << false;
+    QTest::newRow("SHA-1 length, pairs") << pairs.substr(0, 59) << false;
+    QTest::newRow("not hexadecimal") << "g" + hex.substr(1) << false;
+    QTest::newRow("colon out of place") << "0:" + pairs.substr(0, 1) + pairs.substr(3) << false;
+    QTest::newRow("dash for colon") << std::string(pairs).replace(2, 1, "-") << false;
+    QTest::newRow("64 long with a colon") << pairs.substr(0, 3) + hex.substr(0, 61) << false;
+  }
+  void CertificateFingerprintsMustBeSha256() {
+    QFETCH(std::string, text);
+    QFETCH(bool, accepted);
+    QCOMPARE(IsCertificateFingerprint(text), accepted);
+  }
+
+  void TheSecurityChoiceSuggestsOnlyConventionalPorts_data() {
+    QTest::addColumn<bool>("smtp");
+    QTest::addColumn<int>("choice");
+    QTest::addColumn<int>("current");
+    QTest::addColumn<int>("suggested");  // 0: the port stays
+    QTest::newRow("smtp none") << true << 0 << 587 << 25;
+    QTest::newRow("smtp starttls") << true << 1 << 25 << 587;
+    QTest::newRow("smtp tls") << true << 2 << 587 << 465;
+    QTest::newRow("smtp own port stays") << true << 2 << 2525 << 0;
+    QTest::newRow("smtp, pop3 port stays") << true << 1 << 110 << 0;
+    QTest::newRow("pop3 tls") << false << 2 << 110 << 995;
+    QTest::newRow("pop3 stls") << false << 1 << 995 << 110;
+    QTest::newRow("pop3 none") << false << 0 << 995 << 110;
+    QTest::newRow("pop3 own port stays") << false << 2 << 1110 << 0;
+    QTest::newRow("no choice") << false << -1 << 110 << 0;
+  }
+  void TheSecurityChoiceSuggestsOnlyConventionalPorts() {
+    QFETCH(bool, smtp);
+    QFETCH(int, choice);
+    QFETCH(int, current);
+    QFETCH(int, suggested);
+    QCOMPARE(
+        SuggestedPort(smtp ? MailService::Smtp : MailService::Pop3, choice, current).value_or(0),
+        suggested);
   }
 
   void UneditedTextKeepsItsBytes_data() {

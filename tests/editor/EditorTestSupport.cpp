@@ -10,7 +10,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include "crypto/Passwords.h"
 #include "editor/Dialogs.h"
+#include "platform/Error.h"
+#include "store/NameValueList.h"
 
 namespace orvex::test {
 
@@ -20,6 +23,34 @@ BoxAnswer ScriptedBoxes::Show(QWidget*, BoxKind kind, const QString& text, BoxBu
   const BoxAnswer answer = answers_.front();
   answers_.pop_front();
   return answer;
+}
+
+std::string CheckPasswords(const std::string& file,
+                           const std::vector<std::pair<std::string, std::string>>& expected) {
+  std::vector<std::string> lines = SplitLines(file);
+  for (const auto& [key, plain] : expected) {
+    bool found = false;
+    for (auto& line : lines) {
+      if (line.rfind(key + "=", 0) != 0) continue;
+      const std::string stored = line.substr(key.size() + 1);
+      if (DecipherPassword(stored) != plain ||
+          (!plain.empty() && stored.find(plain) != std::string::npos))
+        qWarning("%s is stored as %s", key.c_str(), stored.c_str());
+      if (DecipherPassword(stored) != plain) return "password " + key + " does not decipher";
+      line = key + "=<enciphered>";
+      found = true;
+    }
+    if (!found) return "no " + key;
+  }
+  return JoinLines(lines);
+}
+
+void Choose(QComboBox* box, int index) {
+  box->setFocus();
+  QTest::keyClick(box, Qt::Key_Home);
+  for (int i = 0; i < index; ++i) QTest::keyClick(box, Qt::Key_Down);
+  if (box->currentIndex() != index)
+    qFatal("cannot choose %d in %s", index, qPrintable(box->objectName()));
 }
 
 LocalDateTime SteppingClock::Now() const {
@@ -63,8 +94,15 @@ void WhenModalShown(std::function<void(QWidget*)> act) {
   QTimer::singleShot(0, *poll);
 }
 
-EditorFixture::EditorFixture() {
-  window = std::make_unique<TOrvexEditorForm>(dir.Path(), boxes, clock);
+std::vector<std::string> FakeDialUp::ListEntries() {
+  ++listings;
+  if (!entries) throw Error("Error: NetworkManager is not running.");
+  return *entries;
+}
+
+EditorFixture::EditorFixture(const std::function<void(EditorFixture&)>& before) {
+  if (before) before(*this);
+  window = std::make_unique<TOrvexEditorForm>(dir.Path(), boxes, clock, dialUp);
   window->show();
 }
 

@@ -2,16 +2,19 @@
 // to its modal dialogs, and a window over a temporary program directory.
 #pragma once
 
+#include <QComboBox>
 #include <QString>
 #include <QWidget>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "editor/MessageBoxes.h"
 #include "editor/OrvexEditorForm.h"
+#include "platform/DialUp.h"
 #include "support/Fakes.h"
 #include "support/TempDirectory.h"
 
@@ -35,6 +38,15 @@ class ScriptedBoxes final : public MessageBoxes {
   std::deque<BoxAnswer> answers_;
 };
 
+// Checks that every stored password deciphers to the expected text and is not stored plainly,
+// then puts "<enciphered>" in its place so that the rest can be compared byte for byte; the text
+// of the first fault otherwise.
+std::string CheckPasswords(const std::string& file,
+                           const std::vector<std::pair<std::string, std::string>>& expected);
+
+// Picks choice `index` of a drop-down list with the keyboard, as the operator would.
+void Choose(QComboBox* box, int index);
+
 // Runs `act` on the next modal dialog once it is on the screen (waits at most five seconds).
 void WhenModalShown(std::function<void(QWidget*)> act);
 
@@ -47,9 +59,27 @@ class SteppingClock final : public Clock {
   mutable FakeClock clock_;
 };
 
-// A running editor over a fresh program directory.
+// A phonebook with chosen entries; without entries its listing fails as a backend does when
+// it cannot be asked. Only listing is used by the editor.
+class FakeDialUp final : public DialUpBackend {
+ public:
+  std::vector<std::string> ListEntries() override;
+  std::vector<std::string> ActiveConnections() override { return {}; }
+  std::unique_ptr<DialAttempt> StartDial(const std::string&, const std::string&, const std::string&,
+                                         std::string& error) override {
+    error = "not used by the editor";
+    return nullptr;
+  }
+  void HangUp(const std::string&) override {}
+
+  std::optional<std::vector<std::string>> entries = std::vector<std::string>{};
+  int listings = 0;
+};
+
+// A running editor over a fresh program directory. `before` runs before the window starts, so
+// that it can lay out orvex.ini and the phonebook the window finds at start.
 struct EditorFixture {
-  EditorFixture();
+  explicit EditorFixture(const std::function<void(EditorFixture&)>& before = {});
   ~EditorFixture();
 
   template <typename T>
@@ -71,6 +101,7 @@ struct EditorFixture {
   TempDirectory dir;
   ScriptedBoxes boxes;
   SteppingClock clock;
+  FakeDialUp dialUp;
   std::unique_ptr<TOrvexEditorForm> window;
 };
 

@@ -18,6 +18,7 @@
 #include "EditorTestSupport.h"
 #include "crypto/Passwords.h"
 #include "editor/BoundedSpinBox.h"
+#include "editor/ChoiceBox.h"
 #include "editor/Dialogs.h"
 #include "platform/FileSystem.h"
 #include "store/NameValueList.h"
@@ -34,33 +35,18 @@ const QString kUnsavedQuestion = QStringLiteral(
     "Some changes of current mailing list configuration are not saved\r\nDo you wish to save "
     "them?");
 
-// Checks that every stored password deciphers to the expected text and is not stored plainly,
-// then puts "<enciphered>" in its place so that the rest can be compared byte for byte.
-std::string CheckPasswords(const std::string& file,
-                           const std::vector<std::pair<std::string, std::string>>& expected) {
-  std::vector<std::string> lines = SplitLines(file);
-  for (const auto& [key, plain] : expected) {
-    bool found = false;
-    for (auto& line : lines) {
-      if (line.rfind(key + "=", 0) != 0) continue;
-      const std::string stored = line.substr(key.size() + 1);
-      if (DecipherPassword(stored) != plain ||
-          (!plain.empty() && stored.find(plain) != std::string::npos))
-        qWarning("%s is stored as %s", key.c_str(), stored.c_str());
-      if (DecipherPassword(stored) != plain) return "password " + key + " does not decipher";
-      line = key + "=<enciphered>";
-      found = true;
-    }
-    if (!found) return "no " + key;
-  }
-  return JoinLines(lines);
-}
-
+// Null texts and a negative security leave the dialog's values; the security is chosen first, so
+// that a port given here wins over the one it suggests.
 void AnswerPop3Dialog(const QString& host, const QString& port, const QString& user,
-                      const QString& password) {
+                      const QString& password, int security = -1, const QString& fingerprint = {}) {
   WhenModalShown([=](QWidget* modal) {
     auto* dialog = qobject_cast<TForm3*>(modal);
     if (dialog == nullptr) qFatal("the POP3 server dialog did not open");
+    if (security >= 0) Choose(dialog->Security, security);
+    if (!fingerprint.isNull()) {
+      dialog->Fingerprint->selectAll();
+      QTest::keyClicks(dialog->Fingerprint, fingerprint);
+    }
     for (auto [edit, text] :
          {std::pair{dialog->Host, host}, {dialog->User, user}, {dialog->Password, password}}) {
       if (text.isNull()) continue;
@@ -171,9 +157,28 @@ class MainWindowTest : public QObject {
     QTest::mouseClick(editor.Find<QRadioButton>("NSActionButton2"), Qt::LeftButton, {},
                       QPoint(5, 5));
     QTest::mouseClick(editor.Find<QRadioButton>("DigestButton0"), Qt::LeftButton, {}, QPoint(5, 5));
+    // The security choice moves the conventional port 587 to the one of TLS from the start.
+    Choose(editor.Find<ChoiceBox>("SMTPSecurity"), 2);
+    QCOMPARE(editor.Find<BoundedSpinBox>("SMTPPort")->value(), 465);
+    editor.Type(
+        "SMTPFingerprint",
+        QStringLiteral(" 0123456789abcdef0123456789ABCDEF0123456789abcdef0123456789abcdef"));
+    for (auto [spin, text] : {std::pair{"MaxRecipients", "50"},
+                              {"MaxRecipientsPerDay", "2000"},
+                              {"BounceLimit", "3"}}) {
+      auto* box = editor.Find<BoundedSpinBox>(spin);
+      box->selectAll();
+      QTest::keyClicks(box, text);
+    }
+    QTest::mouseClick(editor.Find<QCheckBox>("ListHeaders"), Qt::LeftButton, {}, QPoint(5, 5));
+    Choose(editor.Find<ChoiceBox>("FromRewrite"), 2);
 
-    AnswerPop3Dialog(QStringLiteral(" pop.example.org "), QStringLiteral("995"),
-                     QStringLiteral("garden"), QStringLiteral("  pw one  "));
+    // SSL/TLS suggests 995 in place of 110; the fingerprint loses its surrounding blanks.
+    AnswerPop3Dialog(
+        QStringLiteral(" pop.example.org "), {}, QStringLiteral("garden"),
+        QStringLiteral("  pw one  "), 2,
+        QStringLiteral(" AB:CD:EF:01:23:45:67:89:ab:cd:ef:01:23:45:67:89:AB:CD:EF:01:23:"
+                       "45:67:89:ab:cd:ef:01:23:45:67:89 "));
     editor.Click("Pop3Add");
     AnswerPop3Dialog({}, {}, {}, {});
     editor.Click("Pop3Add");
@@ -220,7 +225,7 @@ class MainWindowTest : public QObject {
             "Send to originator=1\r\n"
             "Nonsubscribers=2\r\n"
             "Digest mode=1\r\n"
-            "SMTPPort=587\r\n"
+            "SMTPPort=465\r\n"
             "CheckInterval=30\r\n"
             "KeepDays=10\r\n"
             "Keep=0\r\n"
@@ -230,10 +235,23 @@ class MainWindowTest : public QObject {
             "Pop3Port1=995\r\n"
             "Name1=garden\r\n"
             "Password1=<enciphered>\r\n"
+            "Pop3Security1=2\r\n"
+            "Pop3TlsFingerprint1=AB:CD:EF:01:23:45:67:89:ab:cd:ef:01:23:45:67:89:AB:CD:EF:01:23:"
+            "45:67:89:ab:cd:ef:01:23:45:67:89\r\n"
             "Pop3Host2=host\r\n"
             "Pop3Port2=110\r\n"
             "Name2=user\r\n"
             "Password2=<enciphered>\r\n"
+            "Pop3Security2=0\r\n"
+            "Pop3TlsFingerprint2=\r\n"
+            "SmtpSecurity=2\r\n"
+            "SmtpTlsFingerprint="
+            "0123456789abcdef0123456789ABCDEF0123456789abcdef0123456789abcdef\r\n"
+            "MaxRecipients=50\r\n"
+            "MaxRecipientsPerDay=2000\r\n"
+            "ListHeaders=0\r\n"
+            "BounceLimit=3\r\n"
+            "FromRewrite=2\r\n"
             "[Signature]\r\n"
             "Subject=\r\n"
             "Text=\"-- \\13\\10{LISTNAME}\\13\\10\"\r\n") +
@@ -270,7 +288,20 @@ class MainWindowTest : public QObject {
         "Text=\"\"\r\n"
         "[Subscription request]\r\n"
         "Subject=\r\n"
-        "Text=\"\"\r\n";
+        "Text=\"\"\r\n"
+        "[Unsubscribe confirmation]\r\n"
+        "Subject={ListName}  unsubscribe-confirm-{ConfirmCode}\r\n"
+        "Text=\"Someone, probably you, asked to unsubscribe this address from {ListName}.\\13\\10"
+        "To confirm, send a message to {ControlAddress} with subject including \\13\\10 "
+        "\"unsubscribe-confirm-{ConfirmCode}\".\\13\\10Simply selecting \"Reply\" in mail client "
+        "works well in most cases.\\13\\10If you want to stay subscribed, just ignore this "
+        "message.\\13\\10Your confirmation code is {ConfirmCode}\"\r\n"
+        "[Bounce pause]\r\n"
+        "Subject=Your subscription to {ListName} paused\r\n"
+        "Text=\"Mail from {ListName} to your address has been returned as undeliverable\\13\\10"
+        "too many times, so it is not sent to you any more.\\13\\10To resume your subscription, "
+        "send a message to {ControlAddress}\\13\\10with subject \"resume <password>\" (no "
+        "quotes!), substituting your password instead of <password>.\"\r\n";
     QCOMPARE(CheckPasswords(editor.ListFile(list, "maillist.ini"), {{"SMTPPassword", "s3cret pw"},
                                                                     {"Password1", "pw one"},
                                                                     {"Password2", "password"}}),
@@ -287,12 +318,18 @@ class MainWindowTest : public QObject {
     QCOMPARE(editor.window->windowTitle(), QStringLiteral("ORVEX Configuration Editor : Garden"));
     QVERIFY(editor.window->ListSaved());
     QCOMPARE(editor.Find<QLineEdit>("SMTPPass")->text(), QStringLiteral("s3cret pw"));
-    QCOMPARE(editor.Find<BoundedSpinBox>("SMTPPort")->value(), 587);
+    QCOMPARE(editor.Find<BoundedSpinBox>("SMTPPort")->value(), 465);
+    QCOMPARE(editor.Find<ChoiceBox>("SMTPSecurity")->currentText(), QStringLiteral("SSL/TLS"));
+    QCOMPARE(editor.Find<ChoiceBox>("FromRewrite")->currentIndex(), 2);
+    QVERIFY(!editor.Find<QCheckBox>("ListHeaders")->isChecked());
+    QCOMPARE(editor.Find<BoundedSpinBox>("BounceLimit")->value(), 3);
+    QCOMPARE(editor.Find<BoundedSpinBox>("MaxRecipientsPerDay")->value(), 2000);
     QVERIFY(editor.Find<QCheckBox>("ModSS")->isChecked());
     QVERIFY(editor.Find<QRadioButton>("NSActionButton2")->isChecked());
     auto* pop3 = editor.Find<QTableView>("POP3");
     QCOMPARE(pop3->model()->rowCount(), 2);
     QCOMPARE(pop3->model()->index(0, 3).data().toString(), QStringLiteral("******"));
+    QCOMPARE(pop3->model()->index(0, 4).data().toString(), QStringLiteral("SSL/TLS"));
     QCOMPARE(editor.Find<QTableView>("SSList")->model()->rowCount(), 1);
     selector->setCurrentIndex(11);
     QCOMPARE(editor.Find<QLineEdit>("Subject")->text(), QStringLiteral("Paused: {LISTNAME}"));
@@ -494,13 +531,14 @@ class MainWindowTest : public QObject {
                      "[General]\r\nName=L\r\n"
                      "[Signature]\r\nText=\"  two blanks\\13\\10\"\r\n"
                      "[unSubscribe successfull]\r\nSubject=Bye\r\nText=Gone\r\n"
-                     "[Paused]\r\nSubject=P\r\nText=p\r\n[Resumed]\r\nSubject=R\r\nText=r\r\n");
+                     "[Paused]\r\nSubject=P\r\nText=p\r\n[Resumed]\r\nSubject=R\r\nText=r\r\n"
+                     "[bounce PAUSE]\r\nSubject=B\r\nText=b\r\n");
     editor.OpenList("L");
     editor.ShowPage(1);
     auto* selector = editor.Find<QComboBox>("ComboBox1");
     auto* subject = editor.Find<QLineEdit>("Subject");
     auto* text = editor.Find<QPlainTextEdit>("Template");
-    QCOMPARE(selector->count(), 14);
+    QCOMPARE(selector->count(), 16);
     QCOMPARE(selector->currentIndex(), -1);
     QVERIFY(text->isHidden() && subject->isHidden());
 
@@ -516,6 +554,14 @@ class MainWindowTest : public QObject {
     QCOMPARE(subject->text(), QStringLiteral("Bye"));
     QCOMPARE(text->toPlainText(), QStringLiteral("Gone"));
     QVERIFY(editor.window->ListSaved());
+
+    selector->setCurrentIndex(15);
+    QCOMPARE(selector->currentText(), QStringLiteral("Paused because mail bounces"));
+    QCOMPARE(subject->text(), QStringLiteral("B"));
+    QCOMPARE(text->toPlainText(), QStringLiteral("b"));
+    selector->setCurrentIndex(14);
+    QVERIFY(!subject->isHidden());
+    QCOMPARE(subject->text(), QString());
 
     selector->setCurrentIndex(11);
     subject->setFocus();
@@ -542,9 +588,12 @@ class MainWindowTest : public QObject {
 
     editor.Click("SaveSettings");
     const std::string file = editor.ListFile("L", "maillist.ini");
-    for (const char* part : {"[Signature]\r\nText=\"  two blanks\\13\\10\"\r\nSubject=\r\n",
-                             "[unSubscribe successfull]\r\nSubject=Bye\r\nText=\"Gone\"\r\n",
-                             "[Paused]\r\nSubject=Px\r\nText=\"p{LISTADDRESS}\"\r\n"})
+    for (const char* part :
+         {"[Signature]\r\nText=\"  two blanks\\13\\10\"\r\nSubject=\r\n",
+          "[unSubscribe successfull]\r\nSubject=Bye\r\nText=\"Gone\"\r\n",
+          "[Paused]\r\nSubject=Px\r\nText=\"p{LISTADDRESS}\"\r\n",
+          "[bounce PAUSE]\r\nSubject=B\r\nText=\"b\"\r\n[Subscribe confirmation]",
+          "[Unsubscribe confirmation]\r\nSubject=\r\nText=\"\"\r\n"})
       QVERIFY2(file.find(part) != std::string::npos, part);
   }
 
@@ -558,13 +607,16 @@ class MainWindowTest : public QObject {
         "\x81list\r\nAddress=\xC3\xA9@example.org\r\nCheckInterval=500\r\n"
         "SMTPPort=70000\r\nDays=-3\r\nKeepDays=1000\r\nDigest mode=7\r\nNonsubscribers=-5\r\n"
         "LastChecked=07.12.2026 02:33:54\r\nDigestCount=5\r\nPop3Count=1\r\nPop3Host1=p\r\n"
-        "Pop3Port1=99999\r\nPop3Host2=old\r\n" +
+        "Pop3Port1=99999\r\nPop3Host2=old\r\nSmtpSecurity=5\r\nFromRewrite=-2\r\n" +
             std::string("[Digest]\r\nSubject=\xE4\r\nText=\"\xE4\\13\\10\xFF\"\r\n") + kLongText);
     editor.OpenList("L");
     QCOMPARE(editor.Find<BoundedSpinBox>("CheckInterval")->text(), QStringLiteral("500"));
     QCOMPARE(editor.Find<BoundedSpinBox>("SMTPPort")->text(), QStringLiteral("70000"));
     QVERIFY(editor.Find<QRadioButton>("DigestButton2")->isChecked());
     QCOMPARE(editor.Find<QLineEdit>("ListName")->text(), QStringLiteral("Caf\u00E9 \u0081list"));
+    // Values without a choice of their own show none.
+    QCOMPARE(editor.Find<ChoiceBox>("SMTPSecurity")->currentIndex(), -1);
+    QCOMPARE(editor.Find<ChoiceBox>("FromRewrite")->currentIndex(), -1);
     QVERIFY(editor.window->ListSaved());
     editor.Type("Moderator", QStringLiteral("m@example.org"));
     editor.Click("SaveSettings");
@@ -575,8 +627,11 @@ class MainWindowTest : public QObject {
           "Days=-3\r\nKeepDays=1000\r\nDigest "
           "mode=3\r\nNonsubscribers=-1\r\nLastChecked=07.12.2026 02:33:54\r\n"
           "DigestCount=5\r\nPop3Count=1\r\nPop3Host1=p\r\nPop3Port1=99999\r\nPop3Host2="
-          "old\r\nControlAddress=\r\n"
+          "old\r\nSmtpSecurity=5\r\nFromRewrite=-2\r\nControlAddress=\r\n"
           "Moderator=m@example.org\r\n",
+          // Keys the list did not have yet come with what the service assumes without them.
+          "Pop3Security1=0\r\nPop3TlsFingerprint1=\r\nSmtpTlsFingerprint=\r\nMaxRecipients=0\r\n"
+          "MaxRecipientsPerDay=0\r\nListHeaders=0\r\nBounceLimit=0\r\n[Digest]",
           "[Digest]\r\nSubject=\xE4\r\nText=\"\xE4\\13\\10\xFF\"\r\n"})
       QVERIFY2(file.find(part) != std::string::npos, file.c_str());
     QVERIFY(file.find(kLongText) != std::string::npos);
@@ -646,6 +701,50 @@ class MainWindowTest : public QObject {
                   "Pop3Port2=110\r\nName2=u3\r\nPop3Host3=three\r\nPop3Port3=x\r\nAddress=\r\n") !=
             std::string::npos,
         file.c_str());
+  }
+
+  void AFingerprintNotOfTheSha256FormIsRefused() {
+    EditorFixture editor;
+    const std::string stored =
+        "[General]\r\nName=L\r\nPop3Count=1\r\nPop3Host1=pop.x\r\nPop3TlsFingerprint1=ab\r\n";
+    editor.dir.Write("Data/L/maillist.ini", stored);
+    editor.OpenList("L");
+    const QString sha1 = QStringLiteral("da39a3ee5e6b4b0d3255bfef95601890afd80709");
+
+    // On save: refused with the server named, before anything is written.
+    editor.Type("SMTPFingerprint", sha1);
+    editor.Click("SaveSettings");
+    QCOMPARE(editor.boxes.asked.size(), std::size_t{1});
+    QCOMPARE(editor.boxes.asked[0].kind, BoxKind::Error);
+    QVERIFY2(editor.boxes.asked[0].text.startsWith(
+                 QStringLiteral("The certificate fingerprint of the SMTP server is not valid.")),
+             qPrintable(editor.boxes.asked[0].text));
+    editor.Type("SMTPFingerprint", QString());
+    editor.Click("SaveSettings");
+    QVERIFY(editor.boxes.asked.at(1).text.startsWith(
+        QStringLiteral("The certificate fingerprint of POP3 server 1 (pop.x) is not valid.")));
+    QCOMPARE(editor.ListFile("L", "maillist.ini"), stored);
+    QVERIFY(!editor.window->ListSaved());
+
+    // On OK in the POP3 dialog: the dialog stays open until the fingerprint is mended.
+    editor.Find<QTableView>("POP3")->selectRow(0);
+    WhenModalShown([&](QWidget* modal) {
+      auto* dialog = qobject_cast<TForm3*>(modal);
+      QCOMPARE(dialog->Fingerprint->text(), QStringLiteral("ab"));
+      QTest::mouseClick(dialog->OkButton, Qt::LeftButton);
+      QVERIFY(dialog->isVisible());
+      QCOMPARE(editor.boxes.asked.size(), std::size_t{3});
+      QVERIFY(editor.boxes.asked[2].text.startsWith(
+          QStringLiteral("The certificate fingerprint of this POP3 server is not valid.")));
+      dialog->Fingerprint->setText(QString(64, QLatin1Char('F')));
+      QTest::mouseClick(dialog->OkButton, Qt::LeftButton);
+    });
+    editor.Click("Pop3Edit");
+    QCOMPARE(editor.boxes.asked.size(), std::size_t{3});
+    editor.Click("SaveSettings");
+    QVERIFY(editor.window->ListSaved());
+    QVERIFY(editor.ListFile("L", "maillist.ini")
+                .find("Pop3TlsFingerprint1=" + std::string(64, 'F') + "\r\n") != std::string::npos);
   }
 
   void ClosingAsksAndAFailedSaveKeepsTheWindowAndTheChanges() {

@@ -37,7 +37,12 @@ int main(int argc, char** argv) {
   const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
   QDir().mkpath(out);
 
-  EditorFixture editor;
+  EditorFixture editor([](EditorFixture& before) {
+    before.dialUp.entries = std::vector<std::string>{"Home DSL", "Work VPN"};
+    before.dir.Write("orvex.ini",
+                     "[DialUp]\r\nUse dialup=1\r\nEntry=Work VPN\r\nUser=garden\r\n"
+                     "Attempts=3\r\nPause=30\r\n");
+  });
   Save(editor.window.get(), out, "main-without-list");
 
   editor.dir.Write("Data/A/maillist.ini",
@@ -46,6 +51,8 @@ int main(int argc, char** argv) {
                    "From=garden-owner@example.org\r\nSMTPHOST=smtp.example.org\r\nSMTPPort=587\r\n"
                    "Pop3Count=2\r\nPop3Host1=pop.example.org\r\nPop3Port1=110\r\nName1=garden\r\n"
                    "Pop3Host2=pop.example.org\r\nPop3Port2=995\r\nName2=garden-request\r\n"
+                   "Pop3Security2=2\r\nSmtpSecurity=1\r\nMaxRecipients=50\r\nListHeaders=1\r\n"
+                   "BounceLimit=5\r\nFromRewrite=1\r\n"
                    "[Subscribe successfull]\r\nSubject=Welcome to {LISTNAME}\r\n"
                    "Text=\"Hello,\\13\\10you are now subscribed to {LISTNAME}.\\13\\10\"\r\n");
   editor.dir.Write("Data/A/subscribers.ini",
