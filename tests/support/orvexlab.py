@@ -308,6 +308,24 @@ def body_text(message):
     return payload.replace("\r\n", "\n")
 
 
+def _display_lines(message, depth=0):
+    """A message's text for a reader: each post inside a digest under its own headers."""
+    lines = []
+    if message.get_content_type() == "message/rfc822":
+        for inner in message.get_payload():
+            lines.append("[post] Subject: %s   From: %s" % (inner.get("Subject", ""),
+                                                          inner.get("From", "")))
+            lines += ["    " + line for line in _display_lines(inner, depth + 1)]
+    elif message.is_multipart():
+        for part in message.get_payload():
+            lines += _display_lines(part, depth + 1)
+    else:
+        lines += message.get_payload().replace("\r\n", "\n").split("\n")
+    while lines and not lines[-1].strip():
+        lines.pop()
+    return lines
+
+
 def _show(servers, local):
     """What one mailbox received, readably."""
     messages = servers.received(local)
@@ -317,13 +335,11 @@ def _show(servers, local):
         for field in ("From", "To", "Reply-To", "Content-Type"):
             if m.get(field):
                 print("  %-13s %s" % (field + ":", " ".join(str(m[field]).split())))
-        lines = [line for line in body_text(m).split("\n")]
-        while lines and not lines[-1].strip():
-            lines.pop()
-        for line in lines[:40]:
+        lines = _display_lines(m)
+        for line in lines[:60]:
             print("  | " + line)
-        if len(lines) > 40:
-            print("  | ... (%d more lines)" % (len(lines) - 40))
+        if len(lines) > 60:
+            print("  | ... (%d more lines)" % (len(lines) - 60))
 
 
 def demo(build_dir, source_root):
@@ -364,12 +380,13 @@ def demo(build_dir, source_root):
         servers.await_message(ann, r"^Second post$")
         servers.await_message(ben, r"^Digest of ")
         print("\nThe service ran %d list cycles." % program.cycles())
+        for member in (ann, ben):
+            _show(servers, member)
     finally:
         status = program.stop()
-        print("\n==== the service's log (%s)" % program.log_path)
+        print("\n==== the service's console log (kept in %s)" % program.log_path)
         print(program.log().replace("\r", ""))
-    for member in (ann, ben):
-        _show(servers, member)
+    print("The service stopped with status %s." % status)
     return 0 if status == 0 else 1
 
 
