@@ -103,6 +103,9 @@ class MembershipTest(Scenario):
         # A wrong password changes nothing; the right one ends the membership.
         self.servers.mail_to_list("alice", orvexlab.command(self.servers, "sub1", CONTROL,
                                                             "unsubscribe nottheword"))
+        orvexlab.wait_until(lambda: not self.servers.pop3_pending("alice"), "the fetch")
+        self.program.await_cycles(1)  # the fetching cycle has committed its changes by then
+        self.assertIn("sub1@lists.test", self.program.store(LIST, "subscribers.ini"))
         self.servers.mail_to_list("alice", orvexlab.command(self.servers, "sub1", CONTROL,
                                                             "unsubscribe " + password))
         self.servers.await_message("sub1", r"successfully unsubscribed")
