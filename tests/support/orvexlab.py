@@ -245,10 +245,14 @@ class ProgramDirectory:
         self.process = subprocess.Popen([os.path.join(self.path, "orvex")], cwd=self.path,
                                         stdin=subprocess.DEVNULL, stdout=self.log_file,
                                         stderr=subprocess.STDOUT)
-        wait_until(lambda: "started" in self.log() or self.process.poll() is not None,
-                   "the service's banner")
-        if self.process.poll() is not None:
-            raise RuntimeError("orvex ended at once:\n" + self.log())
+        try:
+            wait_until(lambda: "started" in self.log() or self.process.poll() is not None,
+                       "the service's banner")
+            if self.process.poll() is not None:
+                raise RuntimeError("orvex ended at once:\n" + self.log())
+        except BaseException:
+            self.stop()  # whatever went wrong, nothing is left running
+            raise
 
     def log(self):
         with open(self.log_path, "rb") as f:
