@@ -48,6 +48,10 @@ bool HasExtension(const std::string& name, std::string_view extension) {
          EqualsIgnoreCase(std::string_view(name).substr(name.size() - extension.size()), extension);
 }
 
+bool IsMail(const std::string& name) {
+  return HasExtension(name, ".msg") || HasExtension(name, ".dig") || HasExtension(name, ".pri");
+}
+
 std::vector<std::string> LoadLines(const std::string& path) {
   const auto content = ReadWholeFile(path);
   if (!content) throw Error("Cannot open file " + path);
@@ -82,8 +86,8 @@ class OutboxWalk {
     std::unordered_set<std::string> names;
     for (const auto& entry : entries_) names.insert(entry.name);
     for (const auto& entry : entries_) {
-      if (entry.isDirectory) continue;
       const auto& name = entry.name;
+      if (entry.isDirectory || IsMail(name)) continue;
       const auto suffix = name.rfind(DeliveryProgress::kSuffix);
       if (suffix == std::string::npos) continue;
       const bool temporary =
@@ -304,7 +308,6 @@ TransactionResult SendTransaction(MailClient& smtp, SmtpAuth auth, Logger& log,
   LogProgress(log, recipients.size() == 1 ? "Sending message to <" + recipients.front() + ">"
                                           : std::string("Sending message to list"));
   TransactionResult result;
-  std::string deferral;
   for (const auto& address : recipients) {
     const int code = smtp.SendCommand("RCPT TO: <" + address + ">", {});
     if (code == 250 || code == 251) {
@@ -316,7 +319,8 @@ TransactionResult SendTransaction(MailClient& smtp, SmtpAuth auth, Logger& log,
     } else if (IsTemporaryRefusal(code)) {
       // A full mailbox, greylisting or the relay's own cap: this one waits for the next cycle.
       result.deferred.push_back(address);
-      deferral = smtp.LastReplyLine();
+      result.code = code;
+      result.reply = smtp.LastReplyLine();
     } else {
       throw ProtocolReplyError(code, smtp.LastReplyLine());
     }
@@ -324,7 +328,7 @@ TransactionResult SendTransaction(MailClient& smtp, SmtpAuth auth, Logger& log,
   if (!result.deferred.empty())
     LogFailure(log, (result.deferred.size() == 1 ? "Recipient <" + result.deferred.front() + ">"
                                                  : Recipients(result.deferred.size())) +
-                        " deferred\r\n" + deferral);
+                        " deferred\r\n" + result.reply);
   const auto deferAll = [&](Outcome outcome) {
     result.outcome = outcome;
     result.code = smtp.ReplyCode();
