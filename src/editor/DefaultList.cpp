@@ -30,7 +30,7 @@ Text=________________________________\13\10{Listname}\13\10Send posts to {listad
 
 [Subscribe confirmation]
 Subject={listName}  subscribe-confirm-{ConfirmCode}
-Text=To confirm your subscription to {ListName} you have to send a message\13\10to {ListAddress} with subject including \13\10 "subscribe-confirm-{ConfirmCode}".\13\10Simply selecting "Reply" in mail client works well in most cases.\13\10Your confirmation code is {ConfirmCode}
+Text=To confirm your subscription to {ListName} you have to send a message\13\10to {ControlAddress} with subject including \13\10 "subscribe-confirm-{ConfirmCode}".\13\10Simply selecting "Reply" in mail client works well in most cases.\13\10Your confirmation code is {ConfirmCode}
 
 [Subscribe successfull]
 Subject=You have successfully subscribed to {Listname}

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -166,6 +167,8 @@ std::vector<DirectoryEntry> ListDirectory(const std::string& path) {
     entries.push_back({name, isDirectory});
   }
   ::closedir(dir);
+  std::sort(entries.begin(), entries.end(),
+            [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
   return entries;
 }
 

@@ -43,8 +43,9 @@ struct DirectoryEntry {
   bool isDirectory = false;
 };
 
-// The entries of a directory in the order the file system lists them, without "." and "..".
-// A missing or unreadable directory gives no entries.
+// The entries of a directory sorted by name (byte order), without "." and "..". Message file
+// names count up with the time they were made, so queues are taken in the order mail arrived
+// (the file system's own order is arbitrary). A missing or unreadable directory gives no entries.
 std::vector<DirectoryEntry> ListDirectory(const std::string& path);
 
 // What tells one version of a file from another without reading it: a file replaced atomically

@@ -75,7 +75,7 @@ const char* const kDefaultNotices =
     "[Subscribe confirmation]\r\n"
     "Subject={listName}  subscribe-confirm-{ConfirmCode}\r\n"
     "Text=\"To confirm your subscription to {ListName} you have to send a message\\13\\10to "
-    "{ListAddress} with "
+    "{ControlAddress} with "
     "subject including \\13\\10 \"subscribe-confirm-{ConfirmCode}\".\\13\\10Simply selecting "
     "\"Reply\" in mail "
     "client works well in most cases.\\13\\10Your confirmation code is {ConfirmCode}\"\r\n"
