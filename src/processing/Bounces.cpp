@@ -112,6 +112,12 @@ void ReadPlainText(const std::vector<std::string>& body, AddressSet& failed) {
   if (!permanent || delayed) return;
   for (std::size_t i = 0; i < end; ++i) {
     std::string_view line = TrimBlanks(body[i]);
+    // The returned message follows; addresses in it were not reported.
+    const std::string lower = LowerCase(line);
+    if (lower.find("copy of the message") != std::string::npos ||
+        lower.find("below this line") != std::string::npos ||
+        lower.find("original message") != std::string::npos)
+      break;
     if (line.starts_with('<')) {
       const auto close = line.find('>');
       if (close == std::string_view::npos) continue;
