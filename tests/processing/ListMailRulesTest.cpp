@@ -5,6 +5,7 @@
 #include <map>
 
 #include "ListFixture.h"
+#include "ScriptedResolver.h"
 #include "message/Msg.h"
 #include "processing/Bounces.h"
 #include "processing/FromRewrite.h"
@@ -259,18 +260,6 @@ TEST(Dmarc, OrganisationalDomains) {
   };
   for (const Case& c : cases) EXPECT_EQ(OrganisationalDomain(c.domain), c.expected) << c.domain;
 }
-
-class ScriptedResolver final : public TxtResolver {
- public:
-  std::map<std::string, std::optional<std::vector<std::string>>> answers;
-  std::vector<std::string> asked;
-  std::optional<std::vector<std::string>> LookupTxt(std::string_view name) override {
-    asked.emplace_back(name);
-    const auto found = answers.find(std::string(name));
-    if (found == answers.end()) return std::vector<std::string>{};
-    return found->second;
-  }
-};
 
 TEST(Dmarc, PoliciesFallBackToTheOrganisationAndFailuresCountAsNone) {
   ScriptedResolver resolver;
