@@ -6,7 +6,9 @@
 #include "crypto/ModeratorSignature.h"
 #include "message/Msg.h"
 #include "processing/Address.h"
+#include "processing/Bounces.h"
 #include "processing/Distribution.h"
+#include "processing/ListHeaders.h"
 #include "processing/Notices.h"
 
 namespace orvex {
@@ -14,6 +16,34 @@ namespace {
 
 constexpr std::string_view kGeneral = "General";
 constexpr std::string_view kConfirmMarker = "SUBSCRIBE-CONFIRM-";
+constexpr std::string_view kUnsubscribeMarker = "UNSUBSCRIBE-CONFIRM-";
+// The third item of a pending entry that waits for an unsubscription, not a subscription.
+constexpr std::string_view kUnsubscribeEntry = "unsubscribe";
+
+std::string_view CodeAfter(std::string_view subject, std::size_t index) {
+  std::string_view code = subject.size() > index ? subject.substr(index, 9999) : std::string_view();
+  const auto space = code.find(' ');
+  return space == std::string_view::npos ? code : code.substr(0, space);
+}
+
+bool UnsubscribeEntry(std::string_view value) {
+  return CommaItem(value, 2) == kUnsubscribeEntry;
+}
+
+UnsubscribeConfirmation ConfirmationSetting(const TAccount& list) {
+  return ListHeadersSetting(list) == ListHeaders::On ? UnsubscribeConfirmation::On
+                                                     : UnsubscribeConfirmation::Off;
+}
+
+void RemoveSubscriber(ProcessingContext& context, std::size_t index, std::string_view address,
+                      const TMsg& msg) {
+  context.commit.Protect(StoreKind::Subscribers);
+  context.list.Subscribers().Delete(index);
+  NoticeVariables variables;
+  variables.AddSubscriber(context.list, address);
+  variables.AddMessage(msg);
+  QueuePrivateNotice(context, "Unsubscribe successfull", variables, address);
+}
 
 std::string_view From(std::string_view text, std::size_t index, std::size_t count) {
   if (index >= text.size()) return {};
@@ -52,11 +82,17 @@ void ChangeFlag(ProcessingContext& context, std::string_view address, std::strin
 
 }  // namespace
 
-Command RecognizeCommand(std::string_view subject) {
+Command RecognizeCommand(std::string_view subject, UnsubscribeConfirmation confirmation) {
   const std::string_view trimmed = TrimBlanks(subject);
   const std::string upper = UpperCase(trimmed);
   const std::string_view u = upper;
   auto trimmedCopy = [](std::string_view text) { return std::string(TrimBlanks(text)); };
+  if (confirmation == UnsubscribeConfirmation::On) {
+    const auto marker = UpperCase(subject).find(kUnsubscribeMarker);
+    if (marker != std::string::npos)
+      return {CommandKind::ConfirmUnsubscribe,
+              std::string(CodeAfter(subject, marker + kUnsubscribeMarker.size()))};
+  }
   if (u == "SUBSCRIBE") return {CommandKind::Subscribe, {}};
   if (u.starts_with("UNSUBSCRIBE"))
     return {CommandKind::Unsubscribe, trimmedCopy(From(subject, 12, 999))};
@@ -67,20 +103,18 @@ Command RecognizeCommand(std::string_view subject) {
   if (u.starts_with("PAUSE")) return {CommandKind::Pause, trimmedCopy(From(subject, 6, 999))};
   if (u.starts_with("RESUME")) return {CommandKind::Resume, trimmedCopy(From(subject, 6, 999))};
   const auto marker = u.find(kConfirmMarker);
-  if (marker != std::string_view::npos) {
-    std::string_view code = From(subject, marker + kConfirmMarker.size(), 9999);
-    const auto space = code.find(' ');
-    if (space != std::string_view::npos) code = code.substr(0, space);
-    return {CommandKind::Confirm, std::string(code)};
-  }
+  if (marker != std::string_view::npos)
+    return {CommandKind::Confirm, std::string(CodeAfter(subject, marker + kConfirmMarker.size()))};
   return {};
 }
 
 bool ParseCommand(ProcessingContext& context, TMsg& msg) {
-  const Command command = RecognizeCommand(msg.Headers.Value("Subject"));
+  const Command command =
+      RecognizeCommand(msg.Headers.Value("Subject"), ConfirmationSetting(context.list));
   if (command.kind == CommandKind::None) return false;
   const std::string address = ExtractAddress(msg.Headers.Value("From"));
   if (!StorableAddress(address)) return true;
+  const std::size_t outputsBefore = context.commit.OutputCount();
   switch (command.kind) {
     case CommandKind::Subscribe:
       Subscribe(context, address, msg);
@@ -103,9 +137,14 @@ bool ParseCommand(ProcessingContext& context, TMsg& msg) {
     case CommandKind::Confirm:
       ConfirmSubscription(context, address, command.argument, CheckCode::Yes, &msg);
       break;
+    case CommandKind::ConfirmUnsubscribe:
+      ConfirmUnsubscription(context, address, command.argument, msg);
+      break;
     case CommandKind::None:
       break;
   }
+  // Every command that succeeds answers; the answer shows that the sender's mailbox works.
+  if (context.commit.OutputCount() != outputsBefore) ResetBounceCount(context, address);
   return true;
 }
 
@@ -143,6 +182,7 @@ void ConfirmSubscription(ProcessingContext& context, std::string_view address,
   if (check == CheckCode::Yes) {
     const auto index = list.Pending().IndexOfName(address);
     if (index == NameValueList::npos) return;
+    if (UnsubscribeEntry(list.Pending().ValueAt(index))) return;
     if (CommaItem(list.Pending().ValueAt(index), 1) != code) return;
     context.commit.Protect(StoreKind::Pending);
     list.Pending().Delete(index);
@@ -159,15 +199,38 @@ void ConfirmSubscription(ProcessingContext& context, std::string_view address,
 void Unsubscribe(ProcessingContext& context, std::string_view address, std::string_view password,
                  const TMsg& msg) {
   TAccount& list = context.list;
-  if (list.SubscriberPassword(address) != password) return;
+  const std::string stored = list.SubscriberPassword(address);
   const auto index = list.Subscribers().IndexOfName(address);
+  if (password.empty() && !stored.empty() && index != NameValueList::npos &&
+      ConfirmationSetting(list) == UnsubscribeConfirmation::On) {
+    const std::string code = MakeConfirmationCode(context.env.random);
+    NoticeVariables variables;
+    variables.AddMessage(msg);
+    variables.AddSubscriber(list, address);
+    variables.Set("ConfirmCode", code);
+    context.commit.Protect(StoreKind::Pending);
+    list.Pending().SetValue(LowerCase(address), std::to_string(DayNumber(context.env.clock.Now())) +
+                                                    "," + code + "," +
+                                                    std::string(kUnsubscribeEntry));
+    QueuePrivateNotice(context, "Unsubscribe confirmation", variables, address);
+    return;
+  }
+  if (stored != password) return;
   if (index == NameValueList::npos) return;
-  context.commit.Protect(StoreKind::Subscribers);
-  list.Subscribers().Delete(index);
-  NoticeVariables variables;
-  variables.AddSubscriber(list, address);
-  variables.AddMessage(msg);
-  QueuePrivateNotice(context, "Unsubscribe successfull", variables, address);
+  RemoveSubscriber(context, index, address, msg);
+}
+
+void ConfirmUnsubscription(ProcessingContext& context, std::string_view address,
+                           std::string_view code, const TMsg& msg) {
+  TAccount& list = context.list;
+  const auto pending = list.Pending().IndexOfName(address);
+  if (pending == NameValueList::npos) return;
+  const std::string value = list.Pending().ValueAt(pending);
+  if (!UnsubscribeEntry(value) || code.empty() || CommaItem(value, 1) != code) return;
+  context.commit.Protect(StoreKind::Pending);
+  list.Pending().Delete(pending);
+  const auto index = list.Subscribers().IndexOfName(address);
+  if (index != NameValueList::npos) RemoveSubscriber(context, index, address, msg);
 }
 
 void SetDigestMode(ProcessingContext& context, std::string_view address, std::string_view password,

@@ -23,9 +23,10 @@ struct StoreFile {
   StoreKind kind;
   const char* fileName;
 };
-constexpr std::array<StoreFile, 3> kStoreFiles = {{{StoreKind::Subscribers, "subscribers.ini"},
+constexpr std::array<StoreFile, 4> kStoreFiles = {{{StoreKind::Subscribers, "subscribers.ini"},
                                                    {StoreKind::Pending, "pending.ini"},
-                                                   {StoreKind::Signatures, "signatures.ini"}}};
+                                                   {StoreKind::Signatures, "signatures.ini"},
+                                                   {StoreKind::Bounces, "bounces.ini"}}};
 
 std::string DirectoryName(OutputDirectory directory) {
   return directory == OutputDirectory::Outbox ? "Outbox" : "Digest";
@@ -176,7 +177,9 @@ void ClearStaging(const std::string& staging) {
 
 }  // namespace
 
-CommitGroup::CommitGroup(TAccount& list, const Environment& env) : list_(list), env_(env) {}
+CommitGroup::CommitGroup(TAccount& list, const Environment& env) : list_(list), env_(env) {
+  bounces_.LoadFromFile(list.ListDir() + std::string(kBounceStoreFile));
+}
 
 NameValueList& CommitGroup::StoreList(StoreKind store) const {
   switch (store) {
@@ -184,6 +187,8 @@ NameValueList& CommitGroup::StoreList(StoreKind store) const {
       return list_.Subscribers();
     case StoreKind::Pending:
       return list_.Pending();
+    case StoreKind::Bounces:
+      return bounces_;
     case StoreKind::Signatures:
       break;
   }
@@ -335,7 +340,8 @@ void RecoverInterruptedCommit(TAccount& list, const Environment& env) {
     for (const RecordEntry& entry : entries) {
       if (entry.kind != RecordEntry::Store) continue;
       for (const StoreFile& store : kStoreFiles) {
-        if (entry.target != store.fileName) continue;
+        // The bounce store is read by each new group, after this recovery.
+        if (entry.target != store.fileName || store.kind == StoreKind::Bounces) continue;
         NameValueList& target = store.kind == StoreKind::Subscribers ? list.Subscribers()
                                 : store.kind == StoreKind::Pending   ? list.Pending()
                                                                      : list.Signatures();

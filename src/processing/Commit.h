@@ -16,7 +16,8 @@
 namespace orvex {
 
 enum class OutputDirectory { Outbox, Digest };
-enum class StoreKind { Subscribers, Pending, Signatures };
+// The first three live in the list object; the bounce counts belong to inbox processing alone.
+enum class StoreKind { Subscribers, Pending, Signatures, Bounces };
 
 // Raised when a group could not be made durable; nothing of it was published and the stores in
 // memory are back at the state of the group's start.
@@ -54,6 +55,9 @@ class CommitGroup {
   // A file (path relative to the list directory) to delete once the group is durable.
   void RemoveOnCommit(std::string relativePath);
 
+  // The bounce counts of the list (bounces.ini), loaded when the group is made.
+  NameValueList& Bounces() { return bounces_; }
+  std::size_t OutputCount() const { return outputs_.size(); }
   std::size_t MessageCount() const { return messages_; }
   std::size_t PendingBytes() const { return pendingBytes_; }
   bool Empty() const;
@@ -83,13 +87,17 @@ class CommitGroup {
   std::size_t messages_ = 0;
   std::size_t pendingBytes_ = 0;
   bool inMessage_ = false;
-  std::array<std::optional<NameValueList>, 3> groupBackup_;
-  std::array<std::optional<NameValueList>, 3> messageBackup_;
+  mutable NameValueList bounces_;  // StoreList hands it out like the list's stores
+  std::array<std::optional<NameValueList>, 4> groupBackup_;
+  std::array<std::optional<NameValueList>, 4> messageBackup_;
 };
 
 // Finishes a commit that a kill interrupted after its commit point, reloads the stores it
 // replaced into `list`, and discards the scratch files of commits that never reached it.
 void RecoverInterruptedCommit(TAccount& list, const Environment& env);
+
+// The bounce store's file in the list directory: address=count,day of the last report.
+inline constexpr std::string_view kBounceStoreFile = "bounces.ini";
 
 // The name of the scratch directory inside the list directory.
 inline constexpr std::string_view kStagingDirectory = "Staging";

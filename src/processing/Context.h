@@ -7,10 +7,14 @@
 
 namespace orvex {
 
+class DmarcPolicies;
+
 struct ProcessingContext {
   TAccount& list;
   const Environment& env;
   CommitGroup& commit;
+  // Sender domains' policies for the "From" rewrite; without it no domain has a policy.
+  DmarcPolicies* dmarc = nullptr;
 };
 
 }  // namespace orvex

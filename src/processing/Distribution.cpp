@@ -4,6 +4,8 @@
 #include "crypto/ModeratorSignature.h"
 #include "message/Msg.h"
 #include "processing/Address.h"
+#include "processing/FromRewrite.h"
+#include "processing/ListHeaders.h"
 #include "processing/Notices.h"
 
 namespace orvex {
@@ -14,6 +16,22 @@ constexpr std::string_view kGeneral = "General";
 bool Approved(ProcessingContext& context, TMsg& msg) {
   context.commit.Protect(StoreKind::Signatures);
   return CheckModeratorSignature(context.list.Signatures(), msg.Headers, Consume::Yes, context.env);
+}
+
+bool FromRewriteWanted(ProcessingContext& context, const TMsg& msg) {
+  switch (FromRewriteSetting(context.list)) {
+    case FromRewriteMode::Never:
+      return false;
+    case FromRewriteMode::Always:
+      return true;
+    case FromRewriteMode::WhenPolicyAsks:
+      break;
+  }
+  if (context.dmarc == nullptr) return false;
+  const std::string sender = ExtractAddress(msg.Headers.Value("From"));
+  const auto at = sender.rfind('@');
+  if (at == std::string::npos) return false;
+  return context.dmarc->For(std::string_view(sender).substr(at + 1)) != DmarcPolicy::None;
 }
 
 }  // namespace
@@ -34,6 +52,10 @@ void DistributePost(ProcessingContext& context, TMsg& msg) {
     }
   }
   msg.Headers.SetValue("Reply-To", ListAddress(list));
+  if (FromRewriteWanted(context, msg))
+    RewriteFrom(msg, list.Config().ReadString(kGeneral, "Name", ""), ListAddress(list));
+  for (const auto& [name, value] : ListHeaderFields(list, ListMessageKind::Post))
+    msg.Headers.SetValue(name, value);
   msg.Body.push_back(SignatureText(list));
   msg.Compose();
   context.commit.AddOutput(OutputDirectory::Outbox, ".msg", JoinLines(msg.Lines));

@@ -10,9 +10,12 @@
 #include "platform/FileSystem.h"
 #include "platform/StopSignal.h"
 #include "processing/Address.h"
+#include "processing/Bounces.h"
 #include "processing/Commands.h"
 #include "processing/Digest.h"
 #include "processing/Distribution.h"
+#include "processing/FromRewrite.h"
+#include "processing/ListHeaders.h"
 #include "processing/Notices.h"
 #include "processing/Retention.h"
 #include "store/FailedMail.h"
@@ -22,6 +25,10 @@ namespace {
 
 bool Occurs(std::string_view to, std::string_view address) {
   return !address.empty() && to.find(address) != std::string_view::npos;
+}
+
+long long ReadBounceLimit(const TAccount& list) {
+  return list.Config().ReadInteger("General", "BounceLimit", 0);
 }
 
 bool IsMessageFile(const DirectoryEntry& entry) {
@@ -34,8 +41,12 @@ bool IsMessageFile(const DirectoryEntry& entry) {
 
 class InboxPass {
  public:
-  InboxPass(TAccount& list, const Environment& env)
-      : list_(list), env_(env), group_(list, env), context_{list, env, group_} {}
+  InboxPass(TAccount& list, const Environment& env, TxtResolver& resolver)
+      : list_(list),
+        env_(env),
+        group_(list, env),
+        dmarc_(resolver),
+        context_{list, env, group_, &dmarc_} {}
 
   void Run(const std::vector<std::string>& names) {
     for (const std::string& name : names) {
@@ -75,6 +86,12 @@ class InboxPass {
       group_.EndMessage();
       names_.push_back(name);
       return true;
+    } catch (const EMessageRefused& refusal) {
+      group_.AbandonMessage();
+      env_.log.WriteLog("Message " + name + " refused: " + refusal.what() + "; moved to Failed", 1,
+                        LogColour::White);
+      MoveAside(name);
+      return false;
     } catch (const std::exception& error) {
       group_.AbandonMessage();
       SetAside(name, error.what());
@@ -116,6 +133,10 @@ class InboxPass {
   void SetAside(const std::string& name, const std::string& reason) {
     env_.log.WriteLog("Message " + name + " failed: " + reason + "; moved to Failed", 1,
                       LogColour::Red);
+    MoveAside(name);
+  }
+
+  void MoveAside(const std::string& name) {
     try {
       MoveToFailed(list_.ListDir(), InboxPath(name));
     } catch (const std::exception& error) {
@@ -126,6 +147,7 @@ class InboxPass {
   TAccount& list_;
   const Environment& env_;
   orvex::CommitGroup group_;
+  DmarcPolicies dmarc_;
   ProcessingContext context_;
   std::vector<std::string> names_;  // Inbox files of the open group
 };
@@ -142,6 +164,16 @@ bool ProcessMessage(ProcessingContext& context, std::string_view text) {
   const std::string listAddress = ListAddress(context.list);
   const std::string controlAddress = ControlAddress(context.list);
   const std::string to = msg.Headers.Value("To");
+  // Automatic mail is never distributed, answered or forwarded: answering it is how loops start.
+  const LoopCheck loop = CheckLoop(context.list, msg);
+  if (loop.verdict == LoopVerdict::DeliveryReport) {
+    if (!HandleDeliveryReport(context, msg))
+      throw EMessageRefused(ReadBounceLimit(context.list) > 0
+                                ? "it is a delivery report that names no subscriber"
+                                : "it is a delivery report and bounce counting is off");
+    return true;
+  }
+  if (loop.verdict != LoopVerdict::Pass) throw EMessageRefused(loop.reason);
   if (!Occurs(to, controlAddress)) {
     DistributePost(context, msg);
   } else if (!ParseCommand(context, msg) && Occurs(to, listAddress)) {
@@ -151,6 +183,11 @@ bool ProcessMessage(ProcessingContext& context, std::string_view text) {
 }
 
 void ProcessInbox(TAccount& list, const Environment& env) {
+  SystemTxtResolver resolver;
+  ProcessInbox(list, env, resolver);
+}
+
+void ProcessInbox(TAccount& list, const Environment& env, TxtResolver& resolver) {
   if (Terminated()) return;
   try {
     for (const char* directory : {"Digest", "Inbox", "Outbox"})
@@ -166,7 +203,7 @@ void ProcessInbox(TAccount& list, const Environment& env) {
                            list.Config().ReadString("General", "Name", "Unnamed mailing list") +
                            "\"",
                        2, LogColour::Green);
-    InboxPass pass(list, env);
+    InboxPass pass(list, env, resolver);
     pass.Run(names);
     if (!Terminated() && DigestDue(list)) BuildDigest(pass.Context());
   } catch (const std::exception& error) {

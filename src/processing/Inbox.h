@@ -3,6 +3,8 @@
 
 #include <string_view>
 
+#include "platform/DnsResolver.h"
+#include "platform/Error.h"
 #include "processing/Context.h"
 #include "store/Account.h"
 #include "store/Environment.h"
@@ -13,6 +15,15 @@ namespace orvex {
 // entries, handles every Inbox message and builds the digest when it is due. Handles and logs
 // its own errors: a message that fails is moved to "Failed" and the pass goes on.
 void ProcessInbox(TAccount& list, const Environment& env);
+// The same with the resolver that answers the sender domains' DMARC policies.
+void ProcessInbox(TAccount& list, const Environment& env, TxtResolver& resolver);
+
+// Raised for a message that must not be handled at all (automatic mail, a delivery report that
+// names no subscriber): it goes to "Failed" with the reason in one log line.
+class EMessageRefused : public Error {
+ public:
+  using Error::Error;
+};
 
 // Handles the text of one message file; always true (the file is to be removed). Errors
 // propagate to the caller, which undoes what the message did.

@@ -5,6 +5,7 @@
 
 #include "message/Msg.h"
 #include "processing/Address.h"
+#include "processing/ListHeaders.h"
 #include "store/MessageNames.h"
 #include "store/Settings.h"
 
@@ -150,6 +151,11 @@ std::string ComposeNotice(const ProcessingContext& context, std::string_view to,
   text.append("\r\nDate: ").append(FormatMailDate(context.env.clock.Now()));
   text.append("\r\nMime-version: 1.0\r\nSubject: ").append(subject);
   text.append("\r\nMessage-ID: ").append(context.env.namer.NewMessageId(ListAddress(list)));
+  // The list address sends digests; the control address answers and forwards.
+  for (const auto& [name, value] :
+       ListHeaderFields(list, sender == NoticeSender::ListAddress ? ListMessageKind::Digest
+                                                                  : ListMessageKind::Notice))
+    text.append("\r\n").append(name).append(": ").append(value);
   text.append("\r\n\r\n\r\n").append(body);
   return text;
 }
