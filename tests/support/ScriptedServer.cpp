@@ -6,6 +6,8 @@
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -158,6 +160,12 @@ std::vector<std::string> ScriptedServer::Transcript() {
 }
 
 void ScriptedServer::Run() {
+  // TLS writes go through write(), which would raise SIGPIPE on a client that has gone; blocked
+  // on this thread alone, the write fails with EPIPE instead.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
   for (const auto& script : scripts_) {
     if (WaitReadable(listenFd_, wakeFds_[0], kStepLimitMs) != Ready::Yes) break;
     const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
