@@ -56,6 +56,37 @@ Clock::time_point DeadlineAfter(milliseconds limit) {
   return Clock::now() + std::min<Clock::duration>(limit, std::chrono::hours(24 * 365));
 }
 
+TlsError SetupError() {
+  return TlsError(TlsFailure::HandshakeFailed,
+                  "TLS failure: cannot set up a session (" + OpenSslReason() + ")");
+}
+
+}  // namespace
+
+struct TlsContext::State {
+  std::unique_ptr<SSL_CTX, ContextFree> context;
+  bool trustStoreLoaded = false;
+};
+
+TlsContext::TlsContext() : state_(std::make_unique<State>()) {}
+TlsContext::~TlsContext() = default;
+
+TlsContext::State& TlsContext::Get(bool withTrustStore) {
+  if (!state_->context) {
+    state_->context.reset(SSL_CTX_new(TLS_client_method()));
+    if (!state_->context) throw SetupError();
+    SSL_CTX_set_min_proto_version(state_->context.get(), TLS1_2_VERSION);
+    SSL_CTX_set_options(state_->context.get(), SSL_OP_NO_RENEGOTIATION);
+  }
+  if (withTrustStore && !state_->trustStoreLoaded) {
+    if (SSL_CTX_set_default_verify_paths(state_->context.get()) != 1) throw SetupError();
+    state_->trustStoreLoaded = true;
+  }
+  return *state_;
+}
+
+namespace {
+
 class TlsSocket final : public Socket {
  public:
   TlsSocket(std::unique_ptr<Socket> transport, const TlsPeer& peer)
@@ -69,9 +100,9 @@ class TlsSocket final : public Socket {
   TlsSocket(const TlsSocket&) = delete;
   TlsSocket& operator=(const TlsSocket&) = delete;
 
-  void Handshake(milliseconds limit) {
+  void Handshake(milliseconds limit, TlsContext& context) {
     const auto deadline = DeadlineAfter(limit);
-    Prepare();
+    Prepare(context);
     for (;;) {
       ERR_clear_error();
       const int result = SSL_do_handshake(session_.get());
@@ -146,22 +177,13 @@ class TlsSocket final : public Socket {
   }
 
  private:
-  void Prepare() {
-    context_.reset(SSL_CTX_new(TLS_client_method()));
-    if (!context_) throw Setup();
-    SSL_CTX_set_min_proto_version(context_.get(), TLS1_2_VERSION);
-    SSL_CTX_set_options(context_.get(), SSL_OP_NO_RENEGOTIATION);
-    if (peer_.pinnedSha256.empty()) {
-      // Read afresh for each session, so that the trust store and SSL_CERT_FILE / SSL_CERT_DIR
-      // are taken as they are when the connection is made.
-      if (SSL_CTX_set_default_verify_paths(context_.get()) != 1) throw Setup();
-      SSL_CTX_set_verify(context_.get(), SSL_VERIFY_PEER, nullptr);
-    } else {
-      // The pin alone decides, after the handshake and before any data.
-      SSL_CTX_set_verify(context_.get(), SSL_VERIFY_NONE, nullptr);
-    }
-    session_.reset(SSL_new(context_.get()));
+  void Prepare(TlsContext& context) {
+    const bool pinned = !peer_.pinnedSha256.empty();
+    // The session holds its own reference to the shared context.
+    session_.reset(SSL_new(context.Get(!pinned).context.get()));
     if (!session_) throw Setup();
+    // With a pin, the pin alone decides, after the handshake and before any data.
+    SSL_set_verify(session_.get(), pinned ? SSL_VERIFY_NONE : SSL_VERIFY_PEER, nullptr);
     BIO* in = BIO_new(BIO_s_mem());
     BIO* out = BIO_new(BIO_s_mem());
     if (in == nullptr || out == nullptr) {
@@ -184,10 +206,7 @@ class TlsSocket final : public Socket {
     SSL_set_connect_state(s);
   }
 
-  TlsError Setup() const {
-    return TlsError(TlsFailure::HandshakeFailed,
-                    "TLS failure: cannot set up a session (" + OpenSslReason() + ")");
-  }
+  TlsError Setup() const { return SetupError(); }
 
   SocketError Broken() const {
     return SocketError(EPROTO, "TLS failure: " + OpenSslReason() + ".");
@@ -244,7 +263,6 @@ class TlsSocket final : public Socket {
 
   std::unique_ptr<Socket> transport_;
   TlsPeer peer_;
-  std::unique_ptr<SSL_CTX, ContextFree> context_;
   std::unique_ptr<SSL, SessionFree> session_;
   BIO* in_ = nullptr;   // owned by session_
   BIO* out_ = nullptr;  // owned by session_
@@ -254,10 +272,10 @@ class TlsSocket final : public Socket {
 }  // namespace
 
 std::unique_ptr<Socket> StartTlsSession(std::unique_ptr<Socket> transport, const TlsPeer& peer,
-                                        milliseconds limit) {
+                                        milliseconds limit, TlsContext& context) {
   if (!transport) throw SocketError(EBADF, "Bad file descriptor.");
   auto socket = std::make_unique<TlsSocket>(std::move(transport), peer);
-  socket->Handshake(limit);  // on failure the socket and its transport close as it unwinds
+  socket->Handshake(limit, context);  // on failure the socket and its transport close as it unwinds
   return socket;
 }
 

@@ -34,12 +34,31 @@ struct TlsPeer {
   std::string pinnedSha256;
 };
 
+// What client sessions share: the protocol settings and the trust store (OpenSSL's default
+// verify paths, so SSL_CERT_FILE and SSL_CERT_DIR apply), read when the first session that needs
+// it starts and kept while the context lives. Loading a system's bundle of authorities costs
+// tens of milliseconds, far more than a handshake on a near network.
+class TlsContext {
+ public:
+  TlsContext();
+  ~TlsContext();
+  TlsContext(const TlsContext&) = delete;
+  TlsContext& operator=(const TlsContext&) = delete;
+
+  struct State;
+  State& Get(bool withTrustStore);
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
 // Runs the client handshake over `transport` and returns the secured socket, which owns the
-// transport. The whole handshake is limited to `limit`; a stop request ends it like any other
-// wait. On failure the transport is closed and a TlsError (or the transport's own socket, time
-// limit or stop error) is thrown. Nothing but the handshake is sent before it succeeds.
+// transport (and may outlive the context). The whole handshake is limited to `limit`; a stop
+// request ends it like any other wait. On failure the transport is closed and a TlsError (or
+// the transport's own socket, time limit or stop error) is thrown. Nothing but the handshake is
+// sent before it succeeds.
 std::unique_ptr<Socket> StartTlsSession(std::unique_ptr<Socket> transport, const TlsPeer& peer,
-                                        std::chrono::milliseconds limit);
+                                        std::chrono::milliseconds limit, TlsContext& context);
 
 // "AB:CD:..." for a digest, the form certificate tools print.
 std::string FormatFingerprint(const std::string& digest);

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 
-#include "platform/TlsSocket.h"
 #include "store/NameValueList.h"
 
 namespace orvex {
@@ -67,7 +66,8 @@ void MailClient::StartTls() {
     if (inputStart_ < input_.size())
       throw TlsError(TlsFailure::HandshakeFailed,
                      "TLS failure: " + host + " sent more before the TLS handshake");
-    socket_ = StartTlsSession(std::move(socket_), peer, limits_.connect);
+    if (!tls_) tls_ = std::make_unique<TlsContext>();
+    socket_ = StartTlsSession(std::move(socket_), peer, limits_.connect, *tls_);
   } catch (...) {
     Disconnect();
     throw;

@@ -12,6 +12,7 @@
 
 #include "platform/Error.h"
 #include "platform/Socket.h"
+#include "platform/TlsSocket.h"
 #include "transport/TlsSettings.h"
 
 namespace orvex {
@@ -65,6 +66,7 @@ class MailClient {
   // Upgrades the open connection to TLS, under the connect limit. The server's agreement must be
   // the last thing it sent: bytes already waiting in the input would have come in plain text
   // yet be read as if secured, so they end the connection instead. Any failure disconnects.
+  // The trust store is read by the client's first TLS connection and kept for its later ones.
   void StartTls();
   // False once a read found the connection closed by the server (the client's side is then
   // closed too).
@@ -110,6 +112,7 @@ class MailClient {
   MailTimeLimits limits_;
   std::unique_ptr<SocketFactory> factory_;
   std::unique_ptr<Socket> socket_;
+  std::unique_ptr<TlsContext> tls_;  // made by the first TLS connection, kept for the next ones
   std::string input_;
   std::size_t inputStart_ = 0;
   bool closedByPeer_ = false;
