@@ -9,6 +9,7 @@
 #include "platform/InstanceLock.h"
 #include "platform/StopSignal.h"
 #include "platform/Terminal.h"
+#include "processing/Inbox.h"
 #include "service/ConsoleLog.h"
 #include "service/DialUp.h"
 #include "service/ListCycle.h"
@@ -59,6 +60,7 @@ int RunService(const std::string& programDirectory, const std::string& versionTe
   CycleStages stages;
   stages.dialUp = [&](TAccount&) { return dialUp.DialUpConnect(); };
   stages.retrieve = [&](TAccount& list) { RetrieveMailboxes(list, pop3, env); };
+  stages.process = [&](TAccount& list) { ProcessInbox(list, env); };
   stages.deliver = [&](TAccount& list) { DeliverOutbox(list, smtp, env); };
   stages.hangUp = [&] { dialUp.HangUp(); };
   ListCycle cycle(env, console, stages);

@@ -1,6 +1,9 @@
 // The SMTP exchange and the walk over Outbox.
 #include "transport/SmtpDelivery.h"
 
+#include <algorithm>
+#include <unordered_set>
+
 #include "platform/Error.h"
 #include "platform/FileSystem.h"
 #include "platform/Socket.h"
@@ -8,6 +11,7 @@
 #include "store/Environment.h"
 #include "store/FailedMail.h"
 #include "store/NameValueList.h"
+#include "transport/DeliveryProgress.h"
 
 namespace orvex {
 namespace {
@@ -21,6 +25,10 @@ void LogFailure(Logger& log, const std::string& text) {
 
 bool IsPermanentRefusal(int code) {
   return code >= 500 && code <= 599;
+}
+// 421 is not among them: the relay is closing the connection, which ends the stage.
+bool IsTemporaryRefusal(int code) {
+  return code >= 400 && code <= 499 && code != 421;
 }
 
 // "Quit" needs no answer.
@@ -40,38 +48,68 @@ bool HasExtension(const std::string& name, std::string_view extension) {
          EqualsIgnoreCase(std::string_view(name).substr(name.size() - extension.size()), extension);
 }
 
+bool IsMail(const std::string& name) {
+  return HasExtension(name, ".msg") || HasExtension(name, ".dig") || HasExtension(name, ".pri");
+}
+
 std::vector<std::string> LoadLines(const std::string& path) {
   const auto content = ReadWholeFile(path);
   if (!content) throw Error("Cannot open file " + path);
   return SplitLines(*content);
 }
 
+// The stored start of a run of deferrals is rounded to a tenth of a second or so.
+constexpr double kDayTolerance = 1.0 / 86400;
+
+std::string Recipients(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " recipient" : " recipients");
+}
+
 class OutboxWalk {
  public:
-  OutboxWalk(const std::string& listDir, const SmtpSettings& settings, MailClient& smtp,
-             Logger& log)
+  OutboxWalk(const std::string& listDir, const SmtpSettings& settings, const DeliveryLimits& limits,
+             const Clock& clock, MailClient& smtp, Logger& log)
       : listDir_(listDir),
         outbox_(listDir + "Outbox/"),
         settings_(settings),
+        limits_(limits),
+        clock_(clock),
         auth_(settings.userName.empty() ? SmtpAuth::None : SmtpAuth::Login),
         smtp_(smtp),
         log_(log),
+        quota_(listDir, limits.maxRecipientsPerDay, clock),
         entries_(ListDirectory(outbox_)) {}
+
+  // A progress file whose message file is gone belongs to a file that was finished (or moved)
+  // just before a kill; so does a temporary file of an interrupted progress write.
+  void RemoveStaleProgress() {
+    std::unordered_set<std::string> names;
+    for (const auto& entry : entries_) names.insert(entry.name);
+    for (const auto& entry : entries_) {
+      const auto& name = entry.name;
+      if (entry.isDirectory || IsMail(name)) continue;
+      const auto suffix = name.rfind(DeliveryProgress::kSuffix);
+      if (suffix == std::string::npos) continue;
+      const bool temporary =
+          name.compare(suffix + DeliveryProgress::kSuffix.size(), 4, ".tmp") == 0;
+      const bool orphan = suffix + DeliveryProgress::kSuffix.size() == name.size() &&
+                          names.count(name.substr(0, suffix)) == 0;
+      if (temporary || orphan) RemoveFile(outbox_ + name);
+    }
+  }
 
   void SendListMail(std::string_view extension, const std::vector<std::string>& recipients) {
     for (const auto& entry : entries_) {
-      if (recipients.empty()) return;
+      if (recipients.empty() || stopped_) return;
       if (entry.isDirectory || !HasExtension(entry.name, extension)) continue;
-      const std::string path = outbox_ + entry.name;
-      const SendResult result =
-          SendOneMessage(smtp_, auth_, log_, settings_.from, LoadLines(path), recipients);
-      Settle(path, result);
+      SendListFile(outbox_ + entry.name, recipients);
     }
   }
 
   void SendPrivateMessages() {
     const std::string scratch = listDir_ + "tmp.tmp";
     for (const auto& entry : entries_) {
+      if (stopped_) return;
       if (entry.isDirectory || !HasExtension(entry.name, ".pri")) continue;
       const std::string path = outbox_ + entry.name;
       std::vector<std::string> lines = LoadLines(path);
@@ -80,29 +118,102 @@ class OutboxWalk {
         Fail(path, "it has no recipient line");
         continue;
       }
+      if (!QuotaLeft()) return;
       const std::string recipient = lines.front();
       lines.erase(lines.begin());
       ReplaceFileAtomically(scratch, JoinLines(lines));
-      const SendResult result = SendOneMessage(smtp_, auth_, log_, settings_.controlAddress,
-                                               LoadLines(scratch), {recipient});
-      Settle(path, result);
+      const TransactionResult result =
+          SendTransaction(smtp_, auth_, log_, settings_.controlAddress,
+                          MailClient::DotStuffedData(LoadLines(scratch)), {recipient});
+      switch (result.outcome) {
+        case TransactionResult::Outcome::Sent:
+          quota_.Count(result.accepted.size());
+          RemoveFile(path);  // a file that stays is sent again next cycle; not reported
+          break;
+        case TransactionResult::Outcome::NoRecipientAccepted:
+          if (result.deferred.empty()) Fail(path, "no recipient was accepted");
+          break;
+        case TransactionResult::Outcome::Deferred:
+          break;
+        case TransactionResult::Outcome::MessageRefused:
+          Fail(path, "the server refused it\r\n" + result.reply);
+          break;
+      }
       RemoveFile(scratch);
     }
   }
 
  private:
-  void Settle(const std::string& path, const SendResult& result) {
-    switch (result.outcome) {
-      case SendOutcome::Sent:
-        RemoveFile(path);  // a file that stays is sent again next cycle; not reported
-        break;
-      case SendOutcome::NoRecipientAccepted:
-        Fail(path, "no recipient was accepted");
-        break;
-      case SendOutcome::MessageRefused:
+  // False once the day's count is reached; says so once.
+  bool QuotaLeft() {
+    if (stopped_) return false;
+    if (quota_.Remaining() > 0) return true;
+    stopped_ = true;
+    LogProgress(log_, "Daily limit of " + Recipients(limits_.maxRecipientsPerDay) +
+                          " reached; the rest is sent tomorrow");
+    return false;
+  }
+
+  void SendListFile(const std::string& path, const std::vector<std::string>& selection) {
+    DeliveryProgress progress = DeliveryProgress::Load(path);
+    const std::vector<std::string> waiting = progress.Waiting(selection);
+    if (waiting.empty()) return Finish(path, progress);
+    const std::string data = MailClient::DotStuffedData(LoadLines(path));
+    std::size_t next = 0;
+    std::size_t acceptedNow = 0;
+    std::size_t deferredNow = 0;
+    while (next < waiting.size() && QuotaLeft()) {
+      std::size_t size = std::min(waiting.size() - next, quota_.Remaining());
+      if (limits_.maxRecipients != 0) size = std::min(size, limits_.maxRecipients);
+      const std::vector<std::string> batch(
+          waiting.begin() + static_cast<std::ptrdiff_t>(next),
+          waiting.begin() + static_cast<std::ptrdiff_t>(next + size));
+      next += size;
+      const TransactionResult result =
+          SendTransaction(smtp_, auth_, log_, settings_.from, data, batch);
+      if (result.outcome == TransactionResult::Outcome::MessageRefused) {
         Fail(path, "the server refused it\r\n" + result.reply);
-        break;
+        progress.Remove();
+        return;
+      }
+      if (result.outcome == TransactionResult::Outcome::Sent) {
+        // The count first: after a kill between the two, the day's count errs on the safe side.
+        quota_.Count(result.accepted.size());
+        for (const auto& address : result.accepted) progress.MarkSent(address);
+        acceptedNow += result.accepted.size();
+      }
+      for (const auto& address : result.refused) progress.MarkRefused(address);
+      deferredNow += result.deferred.size();
+      const bool changed =
+          result.outcome == TransactionResult::Outcome::Sent || !result.refused.empty();
+      // Recorded before the next transaction starts, so that a kill repeats at most this one.
+      if (changed && (next < waiting.size() || deferredNow != 0)) {
+        if (acceptedNow != 0) progress.SetRefusedSince(std::nullopt);
+        progress.Save();
+      }
     }
+    if (next == waiting.size() && deferredNow == 0) return Finish(path, progress);
+    if (acceptedNow != 0 || deferredNow == 0) return;
+    // Nobody took it this cycle and the relay deferred those it was offered to.
+    const double now = ToDays(clock_.Now());
+    if (!progress.RefusedSince()) {
+      progress.SetRefusedSince(now);
+      progress.Save();
+    } else if (now - *progress.RefusedSince() + kDayTolerance >= limits_.days) {
+      Fail(path, Recipients(progress.Waiting(selection).size()) + " never got it");
+      progress.Remove();
+    }
+  }
+
+  // Nobody of the selection waits for the file any more.
+  void Finish(const std::string& path, const DeliveryProgress& progress) {
+    if (progress.SentCount() == 0) {
+      Fail(path, "no recipient was accepted");
+    } else {
+      RemoveFile(path);  // a file that stays is sent again next cycle; not reported
+    }
+    // The message file goes first: a kill in between leaves only a stale progress file.
+    progress.Remove();
   }
 
   void Fail(const std::string& path, const std::string& reason) {
@@ -114,10 +225,14 @@ class OutboxWalk {
   std::string listDir_;
   std::string outbox_;
   const SmtpSettings& settings_;
+  const DeliveryLimits& limits_;
+  const Clock& clock_;
   SmtpAuth auth_;
   MailClient& smtp_;
   Logger& log_;
+  SendingQuota quota_;
   std::vector<DirectoryEntry> entries_;
+  bool stopped_ = false;  // the day's count is reached
 };
 
 }  // namespace
@@ -148,41 +263,94 @@ std::string Base64(const std::string& text) {
   return out;
 }
 
-SendResult SendOneMessage(MailClient& smtp, SmtpAuth auth, Logger& log, const std::string& sender,
-                          const std::vector<std::string>& lines,
-                          const std::vector<std::string>& recipients) {
+TransactionResult SendTransaction(MailClient& smtp, SmtpAuth auth, Logger& log,
+                                  const std::string& sender, const std::string& data,
+                                  const std::vector<std::string>& recipients) {
+  using Outcome = TransactionResult::Outcome;
   SmtpOpen(smtp, auth, log);
   smtp.SendCommand("MAIL FROM: <" + sender + ">", {250});
   LogProgress(log, recipients.size() == 1 ? "Sending message to <" + recipients.front() + ">"
                                           : std::string("Sending message to list"));
-  std::size_t accepted = 0;
+  TransactionResult result;
   for (const auto& address : recipients) {
     const int code = smtp.SendCommand("RCPT TO: <" + address + ">", {});
     if (code == 250 || code == 251) {
-      ++accepted;
+      result.accepted.push_back(address);
     } else if (IsPermanentRefusal(code)) {
       // One bad address must not keep the message from everybody else.
       LogFailure(log, "Recipient <" + address + "> refused\r\n" + smtp.LastReplyLine());
+      result.refused.push_back(address);
+    } else if (IsTemporaryRefusal(code)) {
+      // A full mailbox, greylisting or the relay's own cap: this one waits for the next cycle.
+      result.deferred.push_back(address);
+      result.code = code;
+      result.reply = smtp.LastReplyLine();
     } else {
       throw ProtocolReplyError(code, smtp.LastReplyLine());
     }
   }
-  if (accepted == 0) {
+  if (!result.deferred.empty())
+    LogFailure(log, (result.deferred.size() == 1 ? "Recipient <" + result.deferred.front() + ">"
+                                                 : Recipients(result.deferred.size())) +
+                        " deferred\r\n" + result.reply);
+  const auto deferAll = [&](Outcome outcome) {
+    result.outcome = outcome;
+    result.code = smtp.ReplyCode();
+    result.reply = smtp.LastReplyLine();
+    result.deferred.insert(result.deferred.end(), result.accepted.begin(), result.accepted.end());
+    result.accepted.clear();
+    LogFailure(log, "Message deferred\r\n" + result.reply);
+  };
+  if (result.accepted.empty()) {
     smtp.SendCommand("RSET", {250});
-    return {SendOutcome::NoRecipientAccepted, {}};
+    result.outcome = Outcome::NoRecipientAccepted;
+    return result;
   }
   const int dataCode = smtp.SendCommand("DATA", {});
-  if (IsPermanentRefusal(dataCode)) {
-    SendResult refused{SendOutcome::MessageRefused, smtp.LastReplyLine()};
+  if (IsPermanentRefusal(dataCode) || IsTemporaryRefusal(dataCode)) {
+    if (IsPermanentRefusal(dataCode)) {
+      result.outcome = Outcome::MessageRefused;
+      result.code = dataCode;
+      result.reply = smtp.LastReplyLine();
+    } else {
+      deferAll(Outcome::Deferred);
+    }
     smtp.SendCommand("RSET", {250});
-    return refused;
+    return result;
   }
   if (dataCode != 354) throw ProtocolReplyError(dataCode, smtp.LastReplyLine());
-  smtp.WriteData(MailClient::DotStuffedData(lines));
+  smtp.WriteData(data);
   const int endCode = smtp.ReadReply({}, ReplyWait::EndOfData);
-  if (endCode == 250) return {SendOutcome::Sent, {}};
-  if (IsPermanentRefusal(endCode)) return {SendOutcome::MessageRefused, smtp.LastReplyLine()};
-  throw ProtocolReplyError(endCode, smtp.LastReplyLine());
+  if (endCode == 250) return result;
+  if (IsPermanentRefusal(endCode)) {
+    result.outcome = Outcome::MessageRefused;
+    result.code = endCode;
+    result.reply = smtp.LastReplyLine();
+  } else if (IsTemporaryRefusal(endCode)) {
+    deferAll(Outcome::Deferred);
+  } else {
+    throw ProtocolReplyError(endCode, smtp.LastReplyLine());
+  }
+  return result;
+}
+
+SendResult SendOneMessage(MailClient& smtp, SmtpAuth auth, Logger& log, const std::string& sender,
+                          const std::vector<std::string>& lines,
+                          const std::vector<std::string>& recipients) {
+  const TransactionResult result =
+      SendTransaction(smtp, auth, log, sender, MailClient::DotStuffedData(lines), recipients);
+  switch (result.outcome) {
+    case TransactionResult::Outcome::Sent:
+      return {SendOutcome::Sent, {}};
+    case TransactionResult::Outcome::NoRecipientAccepted:
+      if (!result.deferred.empty()) break;
+      return {SendOutcome::NoRecipientAccepted, {}};
+    case TransactionResult::Outcome::Deferred:
+      break;
+    case TransactionResult::Outcome::MessageRefused:
+      return {SendOutcome::MessageRefused, result.reply};
+  }
+  throw ProtocolReplyError(result.code, result.reply);
 }
 
 void DeliverOutbox(TAccount& list, MailClient& smtp, const Environment& env) {
@@ -206,11 +374,19 @@ void DeliverOutbox(TAccount& list, MailClient& smtp, const Environment& env,
   recipients.posts = selected.Lines();
   list.SelectSubscribers(selected, sfDigest, sfPaused);
   recipients.digests = selected.Lines();
-  DeliverOutboxFiles(list.ListDir(), settings, recipients, smtp, env.log);
+  DeliverOutboxFiles(list.ListDir(), settings, recipients, ReadDeliveryLimits(config), env.clock,
+                     smtp, env.log);
 }
 
 void DeliverOutboxFiles(const std::string& listDir, const SmtpSettings& settings,
                         const OutboxRecipients& recipients, MailClient& smtp, Logger& log) {
+  const SystemClock clock;
+  DeliverOutboxFiles(listDir, settings, recipients, DeliveryLimits{}, clock, smtp, log);
+}
+
+void DeliverOutboxFiles(const std::string& listDir, const SmtpSettings& settings,
+                        const OutboxRecipients& recipients, const DeliveryLimits& limits,
+                        const Clock& clock, MailClient& smtp, Logger& log) {
   smtp.userName = settings.userName;
   smtp.password = settings.password;
   smtp.host = settings.host;
@@ -219,7 +395,8 @@ void DeliverOutboxFiles(const std::string& listDir, const SmtpSettings& settings
   smtp.tlsFingerprint = settings.tlsFingerprint;
   if (DirectoryExists(listDir + "Outbox/")) {
     try {
-      OutboxWalk walk(listDir, settings, smtp, log);
+      OutboxWalk walk(listDir, settings, limits, clock, smtp, log);
+      walk.RemoveStaleProgress();
       walk.SendListMail(".msg", recipients.posts);
       walk.SendListMail(".dig", recipients.digests);
       walk.SendPrivateMessages();

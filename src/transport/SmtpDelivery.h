@@ -5,8 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/DateTime.h"
 #include "platform/Logger.h"
 #include "transport/MailClient.h"
+#include "transport/SendingQuota.h"
 #include "transport/StageSettings.h"
 
 namespace orvex {
@@ -44,6 +46,22 @@ struct SendResult {
   std::string reply;  // the refusing reply line, when refused
 };
 
+// One transaction to a batch of recipients, with the answer for each of them.
+struct TransactionResult {
+  enum class Outcome {
+    Sent,                 // the relay took the message for the accepted recipients
+    NoRecipientAccepted,  // every recipient was refused, for good or for now
+    Deferred,             // the relay refused the message for now (4xx to DATA or its end)
+    MessageRefused,       // the relay refused the message itself for good
+  };
+  Outcome outcome = Outcome::Sent;
+  std::vector<std::string> accepted;  // took the message (with Sent)
+  std::vector<std::string> deferred;  // to be tried again next cycle
+  std::vector<std::string> refused;   // refused for good (5xx to RCPT TO)
+  int code = 0;                       // the refusing reply's code and line
+  std::string reply;
+};
+
 // Makes sure the client is connected, greeted (with STARTTLS when the client's security says so)
 // and, with SmtpAuth::Login, authenticated (SmtpSession.h).
 void SmtpOpen(MailClient& smtp, SmtpAuth auth, Logger& log);
@@ -54,9 +72,16 @@ SendResult SendOneMessage(MailClient& smtp, SmtpAuth auth, Logger& log, const st
                           const std::vector<std::string>& lines,
                           const std::vector<std::string>& recipients);
 
+// One transaction to `recipients` with message data already dot-stuffed (DotStuffedData).
+// 4xx and 5xx answers to RCPT TO, DATA and the end of data are results, not errors; a dropped
+// connection, a 421 (the relay closes) and every other failure throw.
+TransactionResult SendTransaction(MailClient& smtp, SmtpAuth auth, Logger& log,
+                                  const std::string& sender, const std::string& data,
+                                  const std::vector<std::string>& recipients);
+
 // The stage of the list cycle: reads `SMTPUser`, `SMTPPassword`, `SmtpHost`, `SmtpPort`
-// (default 25), `From`, `ControlAddress`, `SmtpSecurity` (default 0) and `SmtpTlsFingerprint`
-// from section General, selects the recipients from
+// (default 25), `From`, `ControlAddress`, `SmtpSecurity` (default 0), `SmtpTlsFingerprint` and
+// the limits (ReadDeliveryLimits) from section General, selects the recipients from
 // the subscriber store and delivers the list's Outbox.
 void DeliverOutbox(TAccount& list, MailClient& smtp, const Environment& env);
 // The same with another way of deciphering the stored password (tests).
@@ -64,8 +89,14 @@ void DeliverOutbox(TAccount& list, MailClient& smtp, const Environment& env,
                    const PasswordDecipher& decipher);
 
 // Sends the files of `listDir` + "Outbox/" and deletes each one that was sent; files that can
-// never be sent move to the list's Failed directory. Catches and logs its own failures and
-// closes the connection at the end.
+// never be sent move to the list's Failed directory. Posts and digests go out in transactions
+// of at most `limits.maxRecipients`, within the day's count, and each one's progress is kept
+// beside it (DeliveryProgress) until nobody of the selection waits for it. Catches and logs its
+// own failures and closes the connection at the end.
+void DeliverOutboxFiles(const std::string& listDir, const SmtpSettings& settings,
+                        const OutboxRecipients& recipients, const DeliveryLimits& limits,
+                        const Clock& clock, MailClient& smtp, Logger& log);
+// Without limits, on the system clock.
 void DeliverOutboxFiles(const std::string& listDir, const SmtpSettings& settings,
                         const OutboxRecipients& recipients, MailClient& smtp, Logger& log);
 

@@ -1,11 +1,13 @@
 #!/usr/bin/python3
 """Private Dovecot (POP3) and Postfix (SMTP) instances for the integration tests.
 
-    mailservers.py --dir DIR -- COMMAND...
+    mailservers.py --dir DIR [--postfix-option NAME=VALUE]... -- COMMAND...
 
 configures both servers under DIR (configuration, spool, mailboxes, logs; never the system's
 /etc setup), starts them on free loopback high ports, waits until each one greets, runs COMMAND
-with the environment below, stops both servers and exits with COMMAND's status:
+with the environment below, stops both servers and exits with COMMAND's status. Each
+--postfix-option line is added to Postfix's main.cf (for example smtpd_recipient_limit=20: a
+relay that defers the recipients of a message past the 20th). The environment:
 
     ORVEX_POP3_PORT      Dovecot's POP3 port on 127.0.0.1
     ORVEX_POP3_MAILDIRS  DIR/pop3: <user>/Maildir for the accounts in ORVEX_POP3_ACCOUNTS
@@ -254,7 +256,7 @@ service stats {{
     return process, port, pop3s_port, mail_root, os.path.join(d, "run", "auth-postfix")
 
 
-def start_postfix(base, tls, sasl_socket):
+def start_postfix(base, tls, sasl_socket, options=()):
     d = os.path.join(base, "postfix")
     conf = os.path.join(d, "etc")
     queue = os.path.join(d, "queue")
@@ -328,7 +330,7 @@ smtpd_tls_security_level = none
 smtpd_sasl_type = dovecot
 smtpd_sasl_path = {sasl_socket}
 smtpd_sasl_auth_enable = no
-""")
+""" + "".join("%s\n" % option for option in options))
     write(os.path.join(conf, "master.cf"), f"""
 127.0.0.1:{port} inet n - n - - smtpd
 127.0.0.1:{starttls_port} inet n - n - - smtpd
@@ -393,6 +395,7 @@ def stop(process):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--dir", required=True)
+    parser.add_argument("--postfix-option", action="append", default=[])
     parser.add_argument("command", nargs=argparse.REMAINDER)
     args = parser.parse_args()
     command = args.command[1:] if args.command[:1] == ["--"] else args.command
@@ -405,8 +408,8 @@ def main():
     try:
         tls, fingerprint = make_certificates(base)
         dovecot, pop3_port, pop3s_port, pop3_maildirs, sasl_socket = start_dovecot(base, tls)
-        postfix, smtp_port, starttls_port, smtps_port, vmail = start_postfix(base, tls,
-                                                                             sasl_socket)
+        postfix, smtp_port, starttls_port, smtps_port, vmail = start_postfix(
+            base, tls, sasl_socket, args.postfix_option)
         env = dict(os.environ)
         env.update({
             "ORVEX_POP3_PORT": str(pop3_port),

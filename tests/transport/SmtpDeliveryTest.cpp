@@ -65,7 +65,7 @@ class SmtpDeliveryTest : public testing::Test {
     MailClient smtp(25, limits);
     SmtpSettings settings{"127.0.0.1", server ? server->Port() : 1, user,
                           password,    "sales@lists.test",          "sales-request@lists.test"};
-    DeliverOutboxFiles(list_, settings, recipients, smtp, log_);
+    DeliverOutboxFiles(list_, settings, recipients, {}, clock_, smtp, log_);
   }
 
   Lines Files(const std::string& dir) const {
@@ -88,6 +88,7 @@ class SmtpDeliveryTest : public testing::Test {
   std::string list_;
   std::string me_;
   test::RecordingLogger log_;
+  test::FakeClock clock_;
 };
 
 TEST_F(SmtpDeliveryTest, ListPostWithAuthenticationExactExchange) {
@@ -245,7 +246,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "552 message too large"}),
     [](const auto& info) { return info.param.name; });
 
-// Each row: a temporary failure or a broken connection ends the stage; the post waits.
+// Each row: a broken connection or a relay that stops answering ends the stage; the post waits.
 struct WaitCase {
   const char* name;
   Script fault;
@@ -254,7 +255,7 @@ struct WaitCase {
 
 class SmtpWaitTest : public SmtpDeliveryTest, public testing::WithParamInterface<WaitCase> {};
 
-TEST_P(SmtpWaitTest, TemporaryFailureEndsTheStageAndTheFileWaits) {
+TEST_P(SmtpWaitTest, BrokenConnectionEndsTheStageAndTheFileWaits) {
   const WaitCase& c = GetParam();
   temp_.Write("Data/Sales/Outbox/A.msg", "post\r\n");
   temp_.Write("Data/Sales/Outbox/C.pri", "joe@x.test\r\nnotice\r\n");
@@ -266,21 +267,68 @@ TEST_P(SmtpWaitTest, TemporaryFailureEndsTheStageAndTheFileWaits) {
   EXPECT_EQ(RedEntries(), (Lines{c.failure}));
 }
 
+INSTANTIATE_TEST_SUITE_P(Waits, SmtpWaitTest,
+                         testing::Values(WaitCase{"ClosedMidTransaction",
+                                                  {Hear(), Hangup()},
+                                                  "Connection Closed Gracefully."},
+                                         WaitCase{
+                                             "StalledAtEndOfData",
+                                             {Hear(), Say("250 ok"), Hear(), Say("250 ok"), Hear(),
+                                              Say("354 go"), test::HearData(), Stall()},
+                                             "Socket Error # 110\r\nConnection timed out."}),
+                         [](const auto& info) { return info.param.name; });
+
+// Each row: the relay defers the post for now; it waits with its progress, and the private
+// message behind it is still sent.
+struct DeferralCase {
+  const char* name;
+  Script deferral;     // from the answer to the first RCPT on
+  Lines clientLines;   // what the client sends from the first RCPT to the end of the post
+  const char* logged;  // the red line about the deferral
+  const char* progress;
+};
+
+class SmtpDeferralTest : public SmtpDeliveryTest,
+                         public testing::WithParamInterface<DeferralCase> {};
+
+TEST_P(SmtpDeferralTest, DeferredPostWaitsAndDeliveryGoesOn) {
+  const DeferralCase& c = GetParam();
+  temp_.Write("Data/Sales/Outbox/A.msg", "post\r\n");
+  temp_.Write("Data/Sales/Outbox/C.pri", "joe@x.test\r\nnotice\r\n");
+  ScriptedServer server(
+      {Join({Greeted(), Accept(1), c.deferral, Accept(2), Data(), QuitAndEnd()})});
+  Deliver(&server, {{"a@x.test", "b@x.test"}, {}});
+  Lines expected{"<connect>", "ehlo " + me_, "MAIL FROM: <sales@lists.test>"};
+  expected.insert(expected.end(), c.clientLines.begin(), c.clientLines.end());
+  expected.insert(expected.end(), {"MAIL FROM: <sales-request@lists.test>", "RCPT TO: <joe@x.test>",
+                                   "DATA", "notice", ".", "Quit"});
+  EXPECT_EQ(server.Transcript(), expected);
+  EXPECT_EQ(RedEntries(), (Lines{c.logged}));
+  EXPECT_EQ(Files("Outbox"), (Lines{"A.msg", "A.msg.progress"}));
+  EXPECT_EQ(temp_.Read("Data/Sales/Outbox/A.msg.progress"), c.progress);
+}
+
 INSTANTIATE_TEST_SUITE_P(
-    Waits, SmtpWaitTest,
+    Deferrals, SmtpDeferralTest,
     testing::Values(
-        WaitCase{"RecipientDeferred",
-                 {Hear(), Say("250 ok"), Hear(), Say("451 try later"), Hear()},
-                 "451 try later"},
-        WaitCase{"ContentDeferred",
-                 {Hear(), Say("250 ok"), Hear(), Say("250 ok"), Hear(), Say("354 go"),
-                  test::HearData(), Say("452 no room"), Hear()},
-                 "452 no room"},
-        WaitCase{"ClosedMidTransaction", {Hear(), Hangup()}, "Connection Closed Gracefully."},
-        WaitCase{"StalledAtEndOfData",
-                 {Hear(), Say("250 ok"), Hear(), Say("250 ok"), Hear(), Say("354 go"),
-                  test::HearData(), Stall()},
-                 "Socket Error # 110\r\nConnection timed out."}),
+        DeferralCase{"OneRecipientDeferred",
+                     {Hear(), Say("250 ok"), Hear(), Say("451 try later"), Hear(), Say("354 go"),
+                      HearData(), Say("250 queued")},
+                     {"RCPT TO: <a@x.test>", "RCPT TO: <b@x.test>", "DATA", "post", "."},
+                     "Recipient <b@x.test> deferred\r\n451 try later",
+                     "Sent a@x.test\r\n"},
+        DeferralCase{"EndOfDataDeferred",
+                     {Hear(), Say("250 ok"), Hear(), Say("250 ok"), Hear(), Say("354 go"),
+                      HearData(), Say("452 no room")},
+                     {"RCPT TO: <a@x.test>", "RCPT TO: <b@x.test>", "DATA", "post", "."},
+                     "Message deferred\r\n452 no room",
+                     "RefusedSince 46363.106876\r\n"},
+        DeferralCase{"DataCommandDeferred",
+                     {Hear(), Say("250 ok"), Hear(), Say("250 ok"), Hear(), Say("451 local error"),
+                      Hear(), Say("250 reset")},
+                     {"RCPT TO: <a@x.test>", "RCPT TO: <b@x.test>", "DATA", "RSET"},
+                     "Message deferred\r\n451 local error",
+                     "RefusedSince 46363.106876\r\n"}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(SmtpDeliveryTest, StalledGreetingTimesOutAndNothingIsDeleted) {

@@ -1,0 +1,43 @@
+// The address-extraction rule that every processing stage takes the sender from.
+#include "processing/Address.h"
+
+namespace orvex {
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32) text.remove_prefix(1);
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32) text.remove_suffix(1);
+  return text;
+}
+
+std::string LowerCase(std::string_view text) {
+  std::string result(text);
+  for (char& c : result)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return result;
+}
+
+std::string UpperCase(std::string_view text) {
+  std::string result(text);
+  for (char& c : result)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return result;
+}
+
+std::string ExtractAddress(std::string_view text, AddressForm form) {
+  std::string work(text);
+  for (;;) {
+    const auto open = work.find('(');
+    const auto close = work.find(')');
+    if (open == std::string::npos || close == std::string::npos || close < open) break;
+    work.erase(open, close - open + 1);
+  }
+  std::string address(TrimBlanks(work));
+  const auto left = address.find('<');
+  const auto right = address.find('>');
+  if (left != std::string::npos && right != std::string::npos)
+    address = right > left ? address.substr(left + 1, right - left - 1) : std::string();
+  if (form == AddressForm::Wrapped) return "<" + address + ">";
+  return address;
+}
+
+}  // namespace orvex

@@ -1,0 +1,22 @@
+// The bare address of a "From" value: comments and display names removed.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace orvex {
+
+enum class AddressForm { Bare, Wrapped };
+
+// Removes "(...)" comments (as long as the first ")" follows the first "("), trims blanks and
+// control characters, keeps what stands between the first "<" and the first ">", and with
+// AddressForm::Wrapped encloses the result in "<" and ">". Letter case is kept.
+std::string ExtractAddress(std::string_view text, AddressForm form = AddressForm::Bare);
+
+// Trims characters with codes 0 to 32 from both ends.
+std::string_view TrimBlanks(std::string_view text);
+
+std::string LowerCase(std::string_view text);
+std::string UpperCase(std::string_view text);
+
+}  // namespace orvex

@@ -1,0 +1,196 @@
+// Command recognition and the subscriber and pending store changes the commands make.
+#include "processing/Commands.h"
+
+#include <cstdio>
+
+#include "crypto/ModeratorSignature.h"
+#include "message/Msg.h"
+#include "processing/Address.h"
+#include "processing/Distribution.h"
+#include "processing/Notices.h"
+
+namespace orvex {
+namespace {
+
+constexpr std::string_view kGeneral = "General";
+constexpr std::string_view kConfirmMarker = "SUBSCRIBE-CONFIRM-";
+
+std::string_view From(std::string_view text, std::size_t index, std::size_t count) {
+  if (index >= text.size()) return {};
+  return text.substr(index, count);
+}
+
+bool Subscribed(const TAccount& list, std::string_view address) {
+  return (list.SubscriberFlags(address) & sfMember) != 0;
+}
+
+// The stores are name=value lines: an address with "=" or a blank or control character in it
+// would be stored under another name (or break the line) and could never be found again.
+bool StorableAddress(std::string_view address) {
+  if (address.empty()) return false;
+  for (const char c : address)
+    if (c == '=' || static_cast<unsigned char>(c) <= 32) return false;
+  return true;
+}
+
+void ChangeFlag(ProcessingContext& context, std::string_view address, std::string_view password,
+                const TMsg& msg, char letter, Switch state, std::string_view onSection,
+                std::string_view offSection) {
+  TAccount& list = context.list;
+  if (list.SubscriberPassword(address) != password) return;
+  if (!Subscribed(list, address)) return;
+  context.commit.Protect(StoreKind::Subscribers);
+  if (state == Switch::On)
+    list.SetSubscriberFlag(address, letter);
+  else
+    list.ClearSubscriberFlag(address, letter);
+  NoticeVariables variables;
+  variables.AddSubscriber(list, address);
+  variables.AddMessage(msg);
+  QueuePrivateNotice(context, state == Switch::On ? onSection : offSection, variables, address);
+}
+
+}  // namespace
+
+Command RecognizeCommand(std::string_view subject) {
+  const std::string_view trimmed = TrimBlanks(subject);
+  const std::string upper = UpperCase(trimmed);
+  const std::string_view u = upper;
+  auto trimmedCopy = [](std::string_view text) { return std::string(TrimBlanks(text)); };
+  if (u == "SUBSCRIBE") return {CommandKind::Subscribe, {}};
+  if (u.starts_with("UNSUBSCRIBE"))
+    return {CommandKind::Unsubscribe, trimmedCopy(From(subject, 12, 999))};
+  if (u.starts_with("DIGEST-ON"))
+    return {CommandKind::DigestOn, std::string(From(trimmed, 10, 999))};
+  if (u.starts_with("DIGEST-OFF"))
+    return {CommandKind::DigestOff, std::string(From(trimmed, 11, 999))};
+  if (u.starts_with("PAUSE")) return {CommandKind::Pause, trimmedCopy(From(subject, 6, 999))};
+  if (u.starts_with("RESUME")) return {CommandKind::Resume, trimmedCopy(From(subject, 6, 999))};
+  const auto marker = u.find(kConfirmMarker);
+  if (marker != std::string_view::npos) {
+    std::string_view code = From(subject, marker + kConfirmMarker.size(), 9999);
+    const auto space = code.find(' ');
+    if (space != std::string_view::npos) code = code.substr(0, space);
+    return {CommandKind::Confirm, std::string(code)};
+  }
+  return {};
+}
+
+bool ParseCommand(ProcessingContext& context, TMsg& msg) {
+  const Command command = RecognizeCommand(msg.Headers.Value("Subject"));
+  if (command.kind == CommandKind::None) return false;
+  const std::string address = ExtractAddress(msg.Headers.Value("From"));
+  if (!StorableAddress(address)) return true;
+  switch (command.kind) {
+    case CommandKind::Subscribe:
+      Subscribe(context, address, msg);
+      break;
+    case CommandKind::Unsubscribe:
+      Unsubscribe(context, address, command.argument, msg);
+      break;
+    case CommandKind::DigestOn:
+      SetDigestMode(context, address, command.argument, msg, Switch::On);
+      break;
+    case CommandKind::DigestOff:
+      SetDigestMode(context, address, command.argument, msg, Switch::Off);
+      break;
+    case CommandKind::Pause:
+      SetPaused(context, address, command.argument, msg, Switch::On);
+      break;
+    case CommandKind::Resume:
+      SetPaused(context, address, command.argument, msg, Switch::Off);
+      break;
+    case CommandKind::Confirm:
+      ConfirmSubscription(context, address, command.argument, CheckCode::Yes, &msg);
+      break;
+    case CommandKind::None:
+      break;
+  }
+  return true;
+}
+
+void Subscribe(ProcessingContext& context, std::string_view address, TMsg& msg) {
+  TAccount& list = context.list;
+  if (Subscribed(list, address)) return;
+  const bool confirm = list.Config().ReadBool(kGeneral, "Confirm subscription", true);
+  const bool moderate = list.Config().ReadBool(kGeneral, "Moderate subscription", false);
+  if (confirm && !moderate) {
+    const std::string code = MakeConfirmationCode(context.env.random);
+    const auto day = DayNumber(context.env.clock.Now());
+    NoticeVariables variables;
+    variables.AddMessage(msg);
+    variables.AddSubscriber(list, address);
+    variables.Set("ConfirmCode", code);
+    context.commit.Protect(StoreKind::Pending);
+    list.Pending().SetValue(LowerCase(address), std::to_string(day) + "," + code);
+    QueuePrivateNotice(context, "Subscribe confirmation", variables, address);
+    context.env.log.WriteLog("<" + std::string(address) + "> subscribed to the list", 1,
+                             LogColour::White);
+  } else if (confirm) {
+    context.commit.Protect(StoreKind::Signatures);
+    if (CheckModeratorSignature(list.Signatures(), msg.Headers, Consume::Yes, context.env))
+      ConfirmSubscription(context, address, "", CheckCode::No, nullptr);
+    else
+      ForwardToModerator(context, msg, "Subscription request");
+  } else {
+    ConfirmSubscription(context, address, "", CheckCode::No, nullptr);
+  }
+}
+
+void ConfirmSubscription(ProcessingContext& context, std::string_view address,
+                         std::string_view code, CheckCode check, const TMsg* msg) {
+  TAccount& list = context.list;
+  if (check == CheckCode::Yes) {
+    const auto index = list.Pending().IndexOfName(address);
+    if (index == NameValueList::npos) return;
+    if (CommaItem(list.Pending().ValueAt(index), 1) != code) return;
+    context.commit.Protect(StoreKind::Pending);
+    list.Pending().Delete(index);
+  }
+  if (Subscribed(list, address)) return;
+  context.commit.Protect(StoreKind::Subscribers);
+  AddSubscriber(list.Subscribers(), address, RandomLetters(context.env.random));
+  NoticeVariables variables;
+  variables.AddSubscriber(list, address);
+  if (msg != nullptr) variables.AddMessage(*msg);
+  QueuePrivateNotice(context, "Subscribe successfull", variables, address);
+}
+
+void Unsubscribe(ProcessingContext& context, std::string_view address, std::string_view password,
+                 const TMsg& msg) {
+  TAccount& list = context.list;
+  if (list.SubscriberPassword(address) != password) return;
+  const auto index = list.Subscribers().IndexOfName(address);
+  if (index == NameValueList::npos) return;
+  context.commit.Protect(StoreKind::Subscribers);
+  list.Subscribers().Delete(index);
+  NoticeVariables variables;
+  variables.AddSubscriber(list, address);
+  variables.AddMessage(msg);
+  QueuePrivateNotice(context, "Unsubscribe successfull", variables, address);
+}
+
+void SetDigestMode(ProcessingContext& context, std::string_view address, std::string_view password,
+                   const TMsg& msg, Switch state) {
+  ChangeFlag(context, address, password, msg, 'd', state, "Digest on", "Digest off");
+}
+
+void SetPaused(ProcessingContext& context, std::string_view address, std::string_view password,
+               const TMsg& msg, Switch state) {
+  ChangeFlag(context, address, password, msg, 'p', state, "Paused", "Resumed");
+}
+
+std::string MakeConfirmationCode(RandomSource& random) {
+  const std::uint32_t value = random.NextUInt32() + 2000u;  // wraps modulo 2^32
+  char text[16];
+  std::snprintf(text, sizeof text, "%012X", static_cast<unsigned>(value));
+  return text;
+}
+
+std::string RandomLetters(RandomSource& random) {
+  std::string letters(10, 'a');
+  for (char& c : letters) c = static_cast<char>('a' + random.Below(25));
+  return letters;
+}
+
+}  // namespace orvex

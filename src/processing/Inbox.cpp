@@ -1,0 +1,177 @@
+// The inbox pass: dispatch by the "To" header, message groups, failed messages set aside.
+#include "processing/Inbox.h"
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "message/Msg.h"
+#include "platform/FileSystem.h"
+#include "platform/StopSignal.h"
+#include "processing/Address.h"
+#include "processing/Commands.h"
+#include "processing/Digest.h"
+#include "processing/Distribution.h"
+#include "processing/Notices.h"
+#include "processing/Retention.h"
+#include "store/FailedMail.h"
+
+namespace orvex {
+namespace {
+
+bool Occurs(std::string_view to, std::string_view address) {
+  return !address.empty() && to.find(address) != std::string_view::npos;
+}
+
+bool IsMessageFile(const DirectoryEntry& entry) {
+  if (entry.isDirectory || entry.name.size() <= 4) return false;
+  // The commit record holds names one per line; a name with a line break cannot be listed.
+  for (const char c : entry.name)
+    if (c == '\r' || c == '\n' || c == '\t') return false;
+  return EqualsIgnoreCase(std::string_view(entry.name).substr(entry.name.size() - 4), ".msg");
+}
+
+class InboxPass {
+ public:
+  InboxPass(TAccount& list, const Environment& env)
+      : list_(list), env_(env), group_(list, env), context_{list, env, group_} {}
+
+  void Run(const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+      if (Terminated()) break;
+      Handle(name);
+      if (group_.MessageCount() >= kMessagesPerCommit || group_.PendingBytes() >= kBytesPerCommit)
+        CommitGroup();
+    }
+    CommitGroup();
+  }
+
+  ProcessingContext& Context() { return context_; }
+
+ private:
+  std::string InboxPath(const std::string& name) const { return list_.ListDir() + "Inbox/" + name; }
+
+  // Handles one message into the open group; false when it failed (and was set aside).
+  bool Handle(const std::string& name) {
+    const std::string path = InboxPath(name);
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return true;  // gone since the scan
+    if (static_cast<std::size_t>(info.st_size) > kMaximumMessageBytes) {
+      SetAside(name,
+               "the message is larger than " + std::to_string(kMaximumMessageBytes) + " bytes");
+      return false;
+    }
+    const auto text = ReadWholeFile(path);
+    if (!text) {
+      if (!FileExists(path)) return true;
+      SetAside(name, "the file cannot be read");
+      return false;
+    }
+    group_.BeginMessage();
+    try {
+      ProcessMessage(context_, *text);
+      group_.RemoveOnCommit("Inbox/" + name);
+      group_.EndMessage();
+      names_.push_back(name);
+      return true;
+    } catch (const std::exception& error) {
+      group_.AbandonMessage();
+      SetAside(name, error.what());
+      return false;
+    }
+  }
+
+  void CommitGroup() {
+    try {
+      group_.Commit();
+      names_.clear();
+      return;
+    } catch (const ECommitFailed& error) {
+      std::vector<std::string> names;
+      names.swap(names_);
+      if (names.size() <= 1) {
+        if (names.empty())
+          env_.log.WriteLog(error.what(), 1, LogColour::Red);
+        else
+          SetAside(names.front(), error.what());
+        return;
+      }
+      env_.log.WriteLog(std::string("Cannot commit processed messages: ") + error.what() +
+                            "; handling them one by one",
+                        1, LogColour::Red);
+      // Alone, a message whose outputs cannot be written is found out and set aside.
+      for (const std::string& name : names) {
+        if (!Handle(name)) continue;
+        try {
+          group_.Commit();
+        } catch (const ECommitFailed& single) {
+          SetAside(name, single.what());
+        }
+        names_.clear();
+      }
+    }
+  }
+
+  void SetAside(const std::string& name, const std::string& reason) {
+    env_.log.WriteLog("Message " + name + " failed: " + reason + "; moved to Failed", 1,
+                      LogColour::Red);
+    try {
+      MoveToFailed(list_.ListDir(), InboxPath(name));
+    } catch (const std::exception& error) {
+      env_.log.WriteLog(error.what(), 1, LogColour::Red);
+    }
+  }
+
+  TAccount& list_;
+  const Environment& env_;
+  orvex::CommitGroup group_;
+  ProcessingContext context_;
+  std::vector<std::string> names_;  // Inbox files of the open group
+};
+
+}  // namespace
+
+bool ProcessMessage(ProcessingContext& context, std::string_view text) {
+  TMsg msg;
+  msg.Lines = SplitLines(text);
+  msg.Parse();
+  context.env.log.WriteLog(
+      "Processing message from " + ExtractAddress(msg.Headers.Value("From"), AddressForm::Wrapped),
+      1, LogColour::White);
+  const std::string listAddress = ListAddress(context.list);
+  const std::string controlAddress = ControlAddress(context.list);
+  const std::string to = msg.Headers.Value("To");
+  if (!Occurs(to, controlAddress)) {
+    DistributePost(context, msg);
+  } else if (!ParseCommand(context, msg) && Occurs(to, listAddress)) {
+    DistributePost(context, msg);
+  }
+  return true;
+}
+
+void ProcessInbox(TAccount& list, const Environment& env) {
+  if (Terminated()) return;
+  try {
+    for (const char* directory : {"Digest", "Inbox", "Outbox"})
+      CreateDirectoryOnce(list.ListDir() + directory);
+    RecoverInterruptedCommit(list, env);
+    PurgeExpiredEntries(list, env.clock.Now());
+
+    std::vector<std::string> names;
+    for (const DirectoryEntry& entry : ListDirectory(list.ListDir() + "Inbox/"))
+      if (IsMessageFile(entry)) names.push_back(entry.name);
+    if (!names.empty())
+      env.log.WriteLog("Processing messages of \"" +
+                           list.Config().ReadString("General", "Name", "Unnamed mailing list") +
+                           "\"",
+                       2, LogColour::Green);
+    InboxPass pass(list, env);
+    pass.Run(names);
+    if (!Terminated() && DigestDue(list)) BuildDigest(pass.Context());
+  } catch (const std::exception& error) {
+    env.log.WriteLog(error.what(), 1, LogColour::Red);
+  }
+}
+
+}  // namespace orvex

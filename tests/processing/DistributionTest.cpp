@@ -1,0 +1,282 @@
+// Posts: distribution, moderation and its returns, the non-subscriber policy, dispatch by "To".
+#include <gtest/gtest.h>
+
+#include "ListFixture.h"
+#include "crypto/ModeratorSignature.h"
+#include "platform/SecureRandom.h"
+
+namespace orvex::test {
+namespace {
+
+constexpr std::string_view kList = "birds@example.org";
+
+class Posts : public ListFixture {
+ protected:
+  static void SetUpTestSuite() {
+    RecordingLogger quiet;
+    SystemRandom secure;
+    MakeSessionKeys(quiet, secure);
+  }
+  void SetUp() override { Subscribe("ann@example.net"); }
+
+  // The forwarded message inside a moderator forward: the lines between the rfc822 part
+  // header and the empty line before the closing delimiter.
+  static std::string ForwardedPart(const std::string& forward) {
+    const std::string start = "content-type: message/rfc822\r\n\r\n";
+    const auto begin = forward.find(start);
+    const auto end = forward.rfind("\r\n\r\n---=-=-=-=---\r\n");
+    if (begin == std::string::npos || end == std::string::npos) return {};
+    return forward.substr(begin + start.size(), end + 2 - begin - start.size());
+  }
+  std::vector<std::string> Logged() const { return log.Texts(); }
+};
+
+TEST_F(Posts, SubscribersPostGoesToOutboxAndDigestWithReplyToAndSignature) {
+  Process(Mail("Ann <ann@example.net>", kList, "Hello birds", "Hi all\r\n",
+               "Reply-To: ann@example.net\r\n"));
+  const std::string expected =
+      "From: Ann <ann@example.net>\r\n"
+      "To: birds@example.org\r\n"
+      "Subject: Hello birds\r\n"
+      "Reply-To: birds@example.org\r\n"
+      "Date: Mon, 07 Dec 2026 01:00:00 +0100\r\n"
+      "\r\n"
+      "Hi all\r\n"
+      "--\r\n"
+      "Birds\r\n";
+  EXPECT_EQ(Only("Outbox", ".msg"), expected);
+  EXPECT_EQ(Only("Digest", ".msg"), expected);
+  EXPECT_EQ(Count("Outbox", ".pri"), 0u);
+  EXPECT_EQ(Count("Inbox", ".msg"), 0u);
+  EXPECT_EQ(Logged(), (std::vector<std::string>{"Processing messages of \"Birds\"",
+                                                "Processing message from <ann@example.net>",
+                                                "Signature has incorrect length"}));
+}
+
+TEST_F(Posts, EmptyBodyGetsTheSignatureAndEmptyAddressRemovesReplyTo) {
+  Settings("Address=\r\nControlAddress=birds-request@example.org\r\n");
+  Process(
+      "From: ann@example.net\r\nTo: x@example.org\r\nReply-To: ann@example.net\r\n"
+      "Subject: s\r\n\r\n");
+  const std::string post = Only("Outbox", ".msg");
+  EXPECT_EQ(HeaderOf(post, "Reply-To"), "");
+  EXPECT_TRUE(post.ends_with("\r\n\r\n--\r\nBirds\r\n")) << post;
+}
+
+TEST_F(Posts, DisabledSubscribersPostLeavesNoFile) {
+  Subscribe("ann@example.net", "b,secret");
+  Process(Mail("ann@example.net", kList, "Hello"));
+  EXPECT_EQ(Count("Outbox", ""), 0u);
+  EXPECT_EQ(Count("Digest", ""), 0u);
+  EXPECT_EQ(Logged(), (std::vector<std::string>{"Processing messages of \"Birds\"",
+                                                "Processing message from <ann@example.net>",
+                                                "Signature has incorrect length"}));
+}
+
+TEST_F(Posts, ModeratedPostIsForwardedInTheExactLayout) {
+  Settings("Moderated=1\r\n");
+  Process(
+      "Received: from a\r\nFrom: Ann <ann@example.net>\r\nDelivered-To: birds@example.org\r\n"
+      "To: birds@example.org\r\nReceived: from b\r\nSubject: Hello birds\r\n"
+      "Message-Id: <original@example.net>\r\n\r\nHi all\r\n");
+  EXPECT_EQ(Count("Outbox", ".msg"), 0u);
+  EXPECT_EQ(Count("Digest", ".msg"), 0u);
+  const std::string forward = Only("Outbox", ".pri");
+  const std::string signature = HeaderOf(ForwardedPart(forward), "X-Moderator-Signature");
+  EXPECT_EQ(signature.size(), 86u);
+  EXPECT_EQ(forward,
+            "mod@example.org\r\n"
+            "From: \"Birds\" <birds-request@example.org>\r\n"
+            "To: mod@example.org\r\n"
+            "Content-type: multipart/mixed; boundary=\"-=-=-=-=-\"\r\n"
+            "Date: Mon, 07 Dec 2026 02:33:54 +0100\r\n"
+            "Mime-version: 1.0\r\n"
+            "Subject: moderate ann@example.net\r\n"
+            "Message-ID: <20261207.023354124.birds@example.org>\r\n"
+            "\r\n"
+            "\r\n"
+            "---=-=-=-=-\r\n"
+            "content-type: text/plain\r\n"
+            "\r\n"
+            "post from ann@example.net\r\n"
+            "--\r\n"
+            "Birds\r\n"
+            "---=-=-=-=-\r\n"
+            "content-type: message/rfc822\r\n"
+            "\r\n"
+            "From: Ann <ann@example.net>\r\n"
+            "To: birds@example.org\r\n"
+            "Subject: Hello birds\r\n"
+            "Message-Id: <20261207.023354123.ann@example.net>\r\n"
+            "X-Moderator-Signature: " +
+                signature +
+                "\r\n"
+                "\r\n"
+                "Hi all\r\n"
+                "\r\n"
+                "---=-=-=-=---\r\n");
+  EXPECT_EQ(CommaItem(account().Signatures().Value("<20261207.023354123.ann@example.net>"), 0),
+            "46363");
+  EXPECT_EQ(Logged(),
+            (std::vector<std::string>{
+                "Processing messages of \"Birds\"", "Processing message from <ann@example.net>",
+                "Signature has incorrect length", "Signature has incorrect length"}));
+}
+
+TEST_F(Posts, ApprovedReturnIsDistributedOnceThenForwardedAgain) {
+  Settings("Moderated=1\r\n");
+  Process(Mail("Ann <ann@example.net>", kList, "Hello birds", "Hi all\r\n"));
+  const std::string returned = ForwardedPart(Only("Outbox", ".pri"));
+  RemoveFile(listDir + "Outbox/" + Files("Outbox", ".pri")[0]);
+
+  Process(returned);
+  const std::string post = Only("Outbox", ".msg");
+  EXPECT_EQ(HeaderOf(post, "X-Moderator-Signature"), "");
+  EXPECT_EQ(HeaderOf(post, "Message-Id"), "<20261207.023354123.ann@example.net>");
+  EXPECT_EQ(HeaderOf(post, "Reply-To"), "birds@example.org");
+  EXPECT_TRUE(account().Signatures().Empty());
+  EXPECT_EQ(Count("Outbox", ".pri"), 0u);
+
+  Process(returned);  // the entry is consumed: a new post, forwarded again
+  EXPECT_EQ(Count("Outbox", ".msg"), 1u);
+  EXPECT_EQ(Count("Outbox", ".pri"), 1u);
+}
+
+TEST_F(Posts, TamperedReturnIsANewPost) {
+  Settings("Moderated=1\r\n");
+  Process(Mail("Ann <ann@example.net>", kList, "Hello birds"));
+  const std::string returned = ForwardedPart(Only("Outbox", ".pri"));
+  RemoveFile(listDir + "Outbox/" + Files("Outbox", ".pri")[0]);
+  const std::string signature = HeaderOf(returned, "X-Moderator-Signature");
+  std::string otherSignature = signature;
+  otherSignature[10] = otherSignature[10] == 'A' ? 'B' : 'A';
+  const struct {
+    const char* name;
+    std::string text;
+  } cases[] = {
+      {"changed signature",
+       [&] {
+         std::string t = returned;
+         t.replace(t.find(signature), signature.size(), otherSignature);
+         return t;
+       }()},
+      {"changed message id",
+       [&] {
+         std::string t = returned;
+         t.replace(t.find("023354123"), 9, "023354999");
+         return t;
+       }()},
+  };
+  for (const auto& c : cases) {
+    Process(c.text);
+    EXPECT_EQ(Count("Outbox", ".msg"), 0u) << c.name;
+    EXPECT_EQ(Count("Outbox", ".pri"), 1u) << c.name;
+    for (const auto& name : Files("Outbox", ".pri")) RemoveFile(listDir + "Outbox/" + name);
+  }
+  EXPECT_EQ(account().Signatures().Count(), 3u);  // the original and two new forwards wait
+}
+
+TEST_F(Posts, NonSubscribersFollowTheListsPolicy) {
+  struct Case {
+    const char* name;
+    const char* settings;
+    std::size_t posts;
+    const char* recipient;  // of the one private message; nullptr: none
+    const char* text;
+  } cases[] = {
+      {"0 warns", "NonSubscribers=0\r\n", 0, "bob@example.net",
+       "address=bob@example.net sender= subject=\r\n"},
+      {"7 warns like 0", "NonSubscribers=7\r\n", 0, "bob@example.net",
+       "address=bob@example.net sender= subject=\r\n"},
+      {"1 goes to the moderator", "NonSubscribers=1\r\n", 0, "mod@example.org",
+       "non-subscriber bob@example.net\r\n"},
+      {"2 posts", "NonSubscribers=2\r\n", 1, nullptr, nullptr},
+      {"2 on a moderated list uses Moderate", "NonSubscribers=2\r\nModerated=1\r\n", 0,
+       "mod@example.org", "post from bob@example.net\r\n"},
+  };
+  for (const auto& c : cases) {
+    Settings(c.settings);
+    Process(Mail("Bob <bob@example.net>", kList, "Hi"));
+    EXPECT_EQ(Count("Outbox", ".msg"), c.posts) << c.name;
+    EXPECT_EQ(Count("Digest", ".msg"), c.posts) << c.name;
+    const auto notices = Contents("Outbox", ".pri");
+    if (c.recipient == nullptr) {
+      EXPECT_TRUE(notices.empty()) << c.name;
+    } else {
+      ASSERT_EQ(notices.size(), 1u) << c.name;
+      EXPECT_TRUE(notices[0].starts_with(std::string(c.recipient) + "\r\n")) << c.name;
+      EXPECT_TRUE(Contains(notices[0], c.text)) << c.name << "\n" << notices[0];
+    }
+    EXPECT_FALSE(account().Subscribers().Contains("bob@example.net")) << c.name;
+    for (const char* directory : {"Outbox/", "Digest/"})
+      for (const auto& entry : ListDirectory(listDir + directory))
+        RemoveFile(listDir + directory + entry.name);
+  }
+}
+
+TEST_F(Posts, DispatchLooksForTheExactControlAddressInTo) {
+  struct Case {
+    const char* name;
+    const char* controlSetting;  // the ControlAddress line, or none
+    const char* to;
+    const char* subject;
+    bool command;       // the digest flag was set
+    std::size_t posts;  // distributed copies
+  } cases[] = {
+      {"control address absent: a command subject is a command", "", "birds@example.org",
+       "digest-on secret", true, 0},
+      {"control address absent: another subject is a post", "", "birds@example.org", "Hi", false,
+       1},
+      {"control address empty: never a command", "ControlAddress=\r\n", "birds@example.org",
+       "digest-on secret", false, 1},
+      {"control address in other letter case: a post",
+       "ControlAddress=birds-request@example.org\r\n", "Birds-Request@example.org",
+       "digest-on secret", false, 1},
+      {"control address only, no command: dropped", "ControlAddress=birds-request@example.org\r\n",
+       "birds-request@example.org", "Hi", false, 0},
+      {"both addresses, no command: a post", "ControlAddress=birds-request@example.org\r\n",
+       "birds@example.org, birds-request@example.org", "Hi", false, 1},
+      {"no To at all: a post", "ControlAddress=birds-request@example.org\r\n", "",
+       "digest-on secret", false, 1},
+  };
+  for (const auto& c : cases) {
+    std::string settings(kBaseSettings);
+    settings.erase(settings.find("ControlAddress="),
+                   std::string("ControlAddress=birds-request@example.org\r\n").size());
+    WriteSettings(settings, c.controlSetting);
+    std::string mail = Mail("ann@example.net", c.to, c.subject);
+    if (*c.to == '\0') mail.erase(mail.find("To: \r\n"), 6);
+    Process(mail);
+    EXPECT_EQ(account().SubscriberFlags("ann@example.net"),
+              c.command ? sfMember | sfDigest : sfMember)
+        << c.name;
+    EXPECT_EQ(Count("Outbox", ".msg"), c.posts) << c.name;
+    EXPECT_EQ(Count("Outbox", ".pri"), c.command ? 1u : 0u) << c.name;
+    EXPECT_EQ(Count("Inbox", ".msg"), 0u) << c.name;
+    Subscribe("ann@example.net");
+    for (const char* directory : {"Outbox/", "Digest/"})
+      for (const auto& entry : ListDirectory(listDir + directory))
+        RemoveFile(listDir + directory + entry.name);
+  }
+}
+
+TEST_F(Posts, ModeratedSubscriptionGoesToTheModeratorAndItsReturnSubscribes) {
+  Settings("Moderate subscription=1\r\n");
+  Process(Mail("Carol <carol@example.net>", "birds-request@example.org", "subscribe"));
+  EXPECT_TRUE(account().Pending().Empty());
+  const std::string forward = Only("Outbox", ".pri");
+  EXPECT_TRUE(forward.starts_with("mod@example.org\r\n"));
+  EXPECT_TRUE(Contains(forward, "Subject: request carol@example.net\r\n"));
+  EXPECT_TRUE(Contains(forward, "wants in: carol@example.net\r\n"));
+  RemoveFile(listDir + "Outbox/" + Files("Outbox", ".pri")[0]);
+
+  Process(ForwardedPart(forward));
+  EXPECT_EQ(account().SubscriberFlags("carol@example.net"), sfMember);
+  EXPECT_TRUE(account().Signatures().Empty());
+  const std::string welcome = Only("Outbox", ".pri");
+  EXPECT_TRUE(welcome.starts_with("carol@example.net\r\n"));
+  EXPECT_TRUE(Contains(welcome, " address=carol@example.net sender=\r\n"));
+}
+
+}  // namespace
+}  // namespace orvex::test

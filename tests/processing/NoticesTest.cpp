@@ -1,0 +1,115 @@
+// Placeholders, template line ends, the header block and the private notice file.
+#include <gtest/gtest.h>
+
+#include "ListFixture.h"
+#include "message/Msg.h"
+#include "processing/Commit.h"
+#include "processing/Notices.h"
+
+namespace orvex::test {
+namespace {
+
+class Notices : public ListFixture {
+ protected:
+  // Queues one notice and commits it; returns the private message file.
+  std::string Queue(std::string_view section, const NoticeVariables& variables,
+                    std::string_view recipient) {
+    CommitGroup group(account(), env);
+    ProcessingContext context{account(), env, group};
+    QueuePrivateNotice(context, section, variables, recipient);
+    group.Commit();
+    return Only("Outbox", ".pri");
+  }
+};
+
+TEST_F(Notices, SubstitutionFollowsTheBraceRules) {
+  NoticeVariables variables;
+  variables.Set("Subject", "one \"two\" three");
+  variables.Set("Weird", "{Listname}");
+  variables.Set("Listname", "overwritten by the list variable");
+  struct Case {
+    const char* name;
+    const char* text;
+    const char* expected;
+  } cases[] = {
+      {"list variables in any case", "{LISTNAME}/{listaddress}/{ControlAddress}/{moderator}",
+       "Birds/birds@example.org/birds-request@example.org/mod@example.org"},
+      {"unmatched { is dropped, the rest kept", "a{Listname}b{ c", "aBirdsb c"},
+      {"empty braces give nothing", "a{}b", "ab"},
+      {"} before the first { is copied", "}a{Listname}", "}aBirds"},
+      {"spaces inside the braces match nothing", "[{ Listname }]", "[]"},
+      {"unknown names vanish", "x{Password}{Nope}y", "xy"},
+      {"quotes in values are inserted as they are", "S={Subject}", "S=one \"two\" three"},
+      {"inserted values are not scanned again", "{Weird}", "{Listname}"},
+      {"no braces", "plain", "plain"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(SubstitutePlaceholders(account(), c.text, variables), c.expected) << c.name;
+}
+
+TEST_F(Notices, PrivateNoticeHasTheExactLayout) {
+  NoticeVariables variables;
+  variables.AddSubscriber(account(), "ann@example.net");
+  EXPECT_EQ(Queue("Digest on", variables, "ann@example.net"),
+            "ann@example.net\r\n"
+            "From: \"Birds\" <birds-request@example.org>\r\n"
+            "To: ann@example.net\r\n"
+            "Content-type: text/plain\r\n"
+            "Date: Mon, 07 Dec 2026 02:33:54 +0100\r\n"
+            "Mime-version: 1.0\r\n"
+            "Subject: digest on\r\n"
+            "Message-ID: <20261207.023354123.birds@example.org>\r\n"
+            "\r\n"
+            "\r\n"
+            "on ann@example.net\r\n"
+            "--\r\n"
+            "Birds\r\n"
+            "\r\n");
+}
+
+TEST_F(Notices, TemplateLineEndsAndMissingNamesAndControlAddress) {
+  // No Name, no ControlAddress; the text ends with an encoded line end that is removed once.
+  WriteSettings(
+      "[General]\r\nAddress=birds@example.org\r\n"
+      "[Paused]\r\nSubject=s {controladdress}\r\nText=\"word\\13\\10{Listaddress}\\13\\10\"\r\n");
+  EXPECT_EQ(Queue("Paused", NoticeVariables{}, "ann@example.net"),
+            "ann@example.net\r\n"
+            "From: \"\" <birds@example.org>\r\n"
+            "To: ann@example.net\r\n"
+            "Content-type: text/plain\r\n"
+            "Date: Mon, 07 Dec 2026 02:33:54 +0100\r\n"
+            "Mime-version: 1.0\r\n"
+            "Subject: s birds@example.org\r\n"
+            "Message-ID: <20261207.023354123.birds@example.org>\r\n"
+            "\r\n"
+            "\r\n"
+            "word\r\n"
+            "birds@example.org\r\n"
+            "\r\n"
+            "\r\n");
+}
+
+TEST_F(Notices, MissingTemplateStillSendsTheSignature) {
+  const std::string file = Queue("No such notice", NoticeVariables{}, "ann@example.net");
+  EXPECT_TRUE(
+      file.ends_with("Subject: \r\nMessage-ID: <20261207.023354123.birds@example.org>"
+                     "\r\n\r\n\r\n\r\n--\r\nBirds\r\n\r\n"))
+      << file;
+}
+
+TEST_F(Notices, MessageVariablesComeFromTheReceivedMessage) {
+  TMsg msg;
+  msg.Lines = SplitLines(
+      "From: \"Ann\" <ann@example.net>\r\nSubject: a \"quoted\" word\r\n"
+      "Date: Sun, 06 Dec 2026 10:00:00 +0100\r\n\r\nline one\r\nline two\r\n\r\n\r\n");
+  msg.Parse();
+  NoticeVariables variables;
+  variables.AddMessage(msg);
+  EXPECT_EQ(variables.Get("sender"), "ann@example.net");
+  EXPECT_EQ(variables.Get("SUBJECT"), "a \"quoted\" word");
+  EXPECT_EQ(variables.Get("Date"), "Sun, 06 Dec 2026 10:00:00 +0100");
+  EXPECT_EQ(variables.Get("Text"), "line one\r\nline two\r\n");
+}
+
+}  // namespace
+}  // namespace orvex::test
