@@ -2,7 +2,10 @@
 // times DeliverOutbox against the SMTP server at 127.0.0.1:<port> (a sink). Prints one line per
 // run with the seconds taken by the delivery alone.
 //
-//   orvex_transport_bench <port> <recipients> <messages> <body bytes> <runs> <work dir>
+//   orvex_transport_bench <port> <recipients> <messages> <body bytes> <runs> <work dir> [security]
+//
+// `security` is the list's SmtpSecurity (0 plain, the default; 1 STARTTLS; 2 implicit TLS); the
+// server's certificate must be trusted for 127.0.0.1 (SSL_CERT_FILE).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -54,8 +57,9 @@ std::string Post(int number, int bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 7) {
-    std::fprintf(stderr, "usage: %s port recipients messages body-bytes runs work-dir\n", argv[0]);
+  if (argc != 7 && argc != 8) {
+    std::fprintf(stderr, "usage: %s port recipients messages body-bytes runs work-dir [security]\n",
+                 argv[0]);
     return 2;
   }
   const int port = std::atoi(argv[1]);
@@ -63,12 +67,14 @@ int main(int argc, char** argv) {
   const int messages = std::atoi(argv[3]);
   const int bytes = std::atoi(argv[4]);
   const int runs = std::atoi(argv[5]);
+  const int security = argc == 8 ? std::atoi(argv[7]) : 0;
   const std::filesystem::path list = std::filesystem::path(argv[6]) / "Data" / "Bench";
   std::filesystem::remove_all(list);
   std::filesystem::create_directories(list / "Outbox");
   WriteFile(list / "maillist.ini",
             "[General]\r\nSmtpHost=127.0.0.1\r\nSmtpPort=" + std::to_string(port) +
-                "\r\nFrom=list@bench.test\r\nControlAddress=list-request@bench.test\r\n");
+                "\r\nFrom=list@bench.test\r\nControlAddress=list-request@bench.test\r\n" +
+                "SmtpSecurity=" + std::to_string(security) + "\r\n");
   std::string subscribers;
   for (int n = 1; n <= recipients; ++n)
     subscribers += "member" + std::to_string(n) + "@bench.test=\r\n";

@@ -28,6 +28,15 @@ std::chrono::milliseconds LeftUntil(SteadyClock::time_point deadline) {
   return left;
 }
 
+// The TLS peer for a connection; refuses settings that cannot be honoured before anything is sent.
+TlsPeer PeerFor(const std::string& host, MailSecurity security, const std::string& fingerprint) {
+  if (security == MailSecurity::Unknown)
+    throw Error("Unknown security setting: not connecting to " + host);
+  const auto pin = ParseFingerprint(fingerprint);
+  if (!pin) throw Error("Invalid TLS fingerprint setting: not connecting to " + host);
+  return TlsPeer{host, *pin};
+}
+
 }  // namespace
 
 MailClient::MailClient(int defaultPort, MailTimeLimits limits,
@@ -45,7 +54,24 @@ void MailClient::Connect() {
   closedByPeer_ = false;
   replyLines_.clear();
   replyCode_ = 0;
+  if (security != MailSecurity::None) PeerFor(host, security, tlsFingerprint);
   socket_ = factory_->Connect(host, port, limits_.connect);
+  if (security == MailSecurity::ImplicitTls) StartTls();
+}
+
+void MailClient::StartTls() {
+  if (!socket_) throw Error("Not connected.");
+  try {
+    const TlsPeer peer = PeerFor(host, security, tlsFingerprint);
+    if (inputStart_ < input_.size())
+      throw TlsError(TlsFailure::HandshakeFailed,
+                     "TLS failure: " + host + " sent more before the TLS handshake");
+    if (!tls_) tls_ = std::make_unique<TlsContext>();
+    socket_ = StartTlsSession(std::move(socket_), peer, limits_.connect, *tls_);
+  } catch (...) {
+    Disconnect();
+    throw;
+  }
 }
 
 bool MailClient::Connected() {

@@ -12,6 +12,8 @@
 
 #include "platform/Error.h"
 #include "platform/Socket.h"
+#include "platform/TlsSocket.h"
+#include "transport/TlsSettings.h"
 
 namespace orvex {
 
@@ -54,8 +56,18 @@ class MailClient {
   int port;
   std::string userName;
   std::string password;
+  // How the connection is secured, and the pinned certificate (see TlsSettings.h). With
+  // ImplicitTls, Connect runs the handshake; with StartTls the stage calls StartTls once the
+  // server has agreed. Both are checked before anything is sent.
+  MailSecurity security = MailSecurity::None;
+  std::string tlsFingerprint;
 
   void Connect();
+  // Upgrades the open connection to TLS, under the connect limit. The server's agreement must be
+  // the last thing it sent: bytes already waiting in the input would have come in plain text
+  // yet be read as if secured, so they end the connection instead. Any failure disconnects.
+  // The trust store is read by the client's first TLS connection and kept for its later ones.
+  void StartTls();
   // False once a read found the connection closed by the server (the client's side is then
   // closed too).
   bool Connected();
@@ -100,6 +112,7 @@ class MailClient {
   MailTimeLimits limits_;
   std::unique_ptr<SocketFactory> factory_;
   std::unique_ptr<Socket> socket_;
+  std::unique_ptr<TlsContext> tls_;  // made by the first TLS connection, kept for the next ones
   std::string input_;
   std::size_t inputStart_ = 0;
   bool closedByPeer_ = false;

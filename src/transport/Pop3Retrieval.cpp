@@ -40,6 +40,14 @@ void Pop3Disconnect(MailClient& pop3) {
   pop3.Disconnect();
 }
 
+// STLS after the greeting: a server that refuses it is a failure, never a reason to go on in
+// plain text with the password.
+void Pop3StartTls(MailClient& pop3) {
+  if (pop3.SendCommand("STLS", {}) != kPositive)
+    throw Error("TLS failure: " + pop3.host + " does not offer STLS\r\n" + pop3.LastReplyLine());
+  pop3.StartTls();
+}
+
 // The count of "+OK <count> <size>": the text after "+OK " up to the next space.
 int MessageCount(const std::string& statReply) {
   const std::size_t space = statReply.find(' ', 4);
@@ -59,11 +67,14 @@ void VisitMailbox(const Pop3Mailbox& box, MailClient& pop3, const std::string& i
   pop3.port = box.port;
   pop3.userName = box.userName;
   pop3.password = box.password;
+  pop3.security = box.security;
+  pop3.tlsFingerprint = box.tlsFingerprint;
   LogProgress(log, "Connecting to " + box.host + " on port " + std::to_string(box.port) +
                        "\r\n(username=" + box.userName + ") ...");
   pop3.Connect();
   try {
     pop3.ReadReply({kPositive});
+    if (pop3.security == MailSecurity::StartTls) Pop3StartTls(pop3);
     pop3.SendCommand("USER " + box.userName, {kPositive});
     pop3.SendCommand("PASS " + box.password, {kPositive});
   } catch (const ProtocolReplyError&) {
@@ -127,7 +138,9 @@ void RetrieveMailboxes(TAccount& list, MailClient& pop3, const Environment& env,
     return Pop3Mailbox{config.ReadString("General", "Pop3Host" + number, ""),
                        PortSetting(config.ReadInteger("General", "Pop3Port" + number, 110)),
                        config.ReadString("General", "Name" + number, ""),
-                       decipher(config.ReadString("General", "Password" + number, ""))};
+                       decipher(config.ReadString("General", "Password" + number, "")),
+                       SecuritySetting(config.ReadInteger("General", "Pop3Security" + number, 0)),
+                       config.ReadString("General", "Pop3TlsFingerprint" + number, "")};
   };
   Pop3WorkItems work;
   RetrieveMailboxes(

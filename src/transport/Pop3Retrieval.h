@@ -20,6 +20,8 @@ struct Pop3Mailbox {
   int port = 110;
   std::string userName;
   std::string password;  // deciphered
+  MailSecurity security = MailSecurity::None;
+  std::string tlsFingerprint = {};  // as configured
 };
 
 // Gives a new, unused message file name (no directory) in the directory passed.
@@ -32,8 +34,8 @@ struct Pop3WorkItems {
 };
 
 // The stage of the list cycle: visits the mailboxes `Pop3Count` (default 1) of section General
-// names, with `Pop3Host<n>`, `Pop3Port<n>` (default 110), `Name<n>` and `Password<n>`, saving
-// into the list's Inbox.
+// names, with `Pop3Host<n>`, `Pop3Port<n>` (default 110), `Name<n>`, `Password<n>`,
+// `Pop3Security<n>` (default 0) and `Pop3TlsFingerprint<n>`, saving into the list's Inbox.
 void RetrieveMailboxes(TAccount& list, MailClient& pop3, const Environment& env);
 // The same with another way of deciphering the stored passwords (tests).
 void RetrieveMailboxes(TAccount& list, MailClient& pop3, const Environment& env,

@@ -263,42 +263,6 @@ std::string Base64(const std::string& text) {
   return out;
 }
 
-void SmtpOpen(MailClient& smtp, SmtpAuth auth, Logger& log) {
-  if (smtp.Connected()) return;
-  LogProgress(log, "Connecting to " + smtp.host + " on port " + std::to_string(smtp.port) + " ...");
-  smtp.Connect();
-  try {
-    smtp.ReadReply({220});
-    const std::string me = LocalHostName();
-    if (smtp.SendCommand("ehlo " + me, {}) != 250) smtp.SendCommand("Helo " + me, {250});
-  } catch (...) {
-    try {
-      SmtpDisconnect(smtp);
-    } catch (const std::exception&) {
-    }
-    throw;
-  }
-  LogProgress(log, "Connected");
-  if (auth != SmtpAuth::Login) return;
-  LogProgress(log, "Authenticating ...");
-  try {
-    // Each line is written even when empty: an empty user name or password is still an answer
-    // the server waits for.
-    smtp.SendCommand("auth LOGIN", {334});
-    smtp.WriteLine(Base64(smtp.userName));
-    smtp.ReadReply({334});
-    smtp.WriteLine(Base64(smtp.password));
-    smtp.ReadReply({235});
-  } catch (const ProtocolReplyError&) {
-    throw Error("Authentication failed\r\n" + smtp.LastReplyLine());
-  } catch (const StopRequestedError&) {
-    throw;
-  } catch (const std::exception& error) {
-    throw Error(std::string("Authentication failed\r\n") + error.what());
-  }
-  LogProgress(log, "Authentication successful");
-}
-
 TransactionResult SendTransaction(MailClient& smtp, SmtpAuth auth, Logger& log,
                                   const std::string& sender, const std::string& data,
                                   const std::vector<std::string>& recipients) {
@@ -402,6 +366,8 @@ void DeliverOutbox(TAccount& list, MailClient& smtp, const Environment& env,
                         decipher(config.ReadString("General", "SMTPPassword", "")),
                         config.ReadString("General", "From", ""),
                         config.ReadString("General", "ControlAddress", "")};
+  settings.security = SecuritySetting(config.ReadInteger("General", "SmtpSecurity", 0));
+  settings.tlsFingerprint = config.ReadString("General", "SmtpTlsFingerprint", "");
   OutboxRecipients recipients;
   NameValueList selected;
   list.SelectSubscribers(selected, sfMember, sfPaused | sfDigest);
@@ -425,6 +391,8 @@ void DeliverOutboxFiles(const std::string& listDir, const SmtpSettings& settings
   smtp.password = settings.password;
   smtp.host = settings.host;
   smtp.port = settings.port;
+  smtp.security = settings.security;
+  smtp.tlsFingerprint = settings.tlsFingerprint;
   if (DirectoryExists(listDir + "Outbox/")) {
     try {
       OutboxWalk walk(listDir, settings, limits, clock, smtp, log);

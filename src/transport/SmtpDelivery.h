@@ -25,6 +25,8 @@ struct SmtpSettings {
   std::string password;        // deciphered
   std::string from;            // envelope sender of posts and digests
   std::string controlAddress;  // envelope sender of private messages
+  MailSecurity security = MailSecurity::None;
+  std::string tlsFingerprint = {};  // as configured
 };
 
 // The recipients of the two kinds of list mail, in the order of the subscriber store.
@@ -60,7 +62,8 @@ struct TransactionResult {
   std::string reply;
 };
 
-// Makes sure the client is connected, greeted and, with SmtpAuth::Login, authenticated.
+// Makes sure the client is connected, greeted (with STARTTLS when the client's security says so)
+// and, with SmtpAuth::Login, authenticated (SmtpSession.h).
 void SmtpOpen(MailClient& smtp, SmtpAuth auth, Logger& log);
 
 // One transaction. A recipient refused for good (5xx) is logged and left out; a message refused
@@ -77,8 +80,8 @@ TransactionResult SendTransaction(MailClient& smtp, SmtpAuth auth, Logger& log,
                                   const std::vector<std::string>& recipients);
 
 // The stage of the list cycle: reads `SMTPUser`, `SMTPPassword`, `SmtpHost`, `SmtpPort`
-// (default 25), `From`, `ControlAddress` and the limits (ReadDeliveryLimits) from section
-// General, selects the recipients from
+// (default 25), `From`, `ControlAddress`, `SmtpSecurity` (default 0), `SmtpTlsFingerprint` and
+// the limits (ReadDeliveryLimits) from section General, selects the recipients from
 // the subscriber store and delivers the list's Outbox.
 void DeliverOutbox(TAccount& list, MailClient& smtp, const Environment& env);
 // The same with another way of deciphering the stored password (tests).

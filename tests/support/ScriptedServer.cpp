@@ -3,11 +3,16 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
 #include <stdexcept>
 
 namespace orvex::test {
@@ -34,6 +39,41 @@ void SendAll(int fd, const std::string& data) {
   }
 }
 
+void SendAll(SSL* ssl, int fd, const std::string& data) {
+  if (ssl == nullptr) return SendAll(fd, data);
+  if (!data.empty()) SSL_write(ssl, data.data(), static_cast<int>(data.size()));
+}
+
+struct ContextFree {
+  void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
+};
+struct SessionFree {
+  void operator()(SSL* session) const { SSL_free(session); }
+};
+using TlsSession = std::unique_ptr<SSL, SessionFree>;
+
+// The server's side of a handshake on the blocking descriptor, limited by socket time-outs.
+TlsSession AcceptTls(int fd, const std::string& pem) {
+  std::unique_ptr<SSL_CTX, ContextFree> context(SSL_CTX_new(TLS_server_method()));
+  BIO* in = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+  X509* certificate = PEM_read_bio_X509(in, nullptr, nullptr, nullptr);
+  EVP_PKEY* key = PEM_read_bio_PrivateKey(in, nullptr, nullptr, nullptr);
+  BIO_free(in);
+  const bool loaded = certificate != nullptr && key != nullptr &&
+                      SSL_CTX_use_certificate(context.get(), certificate) == 1 &&
+                      SSL_CTX_use_PrivateKey(context.get(), key) == 1;
+  X509_free(certificate);
+  EVP_PKEY_free(key);
+  if (!loaded) return nullptr;
+  const timeval limit{kStepLimitMs / 1000, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  TlsSession session(SSL_new(context.get()));  // keeps its own reference to the context
+  SSL_set_fd(session.get(), fd);
+  if (SSL_accept(session.get()) != 1) return nullptr;
+  return session;
+}
+
 // Line reader over one connection.
 class Reader {
  public:
@@ -48,17 +88,25 @@ class Reader {
         buffer_.erase(0, lf + 1);
         return true;
       }
-      if (WaitReadable(fd_, wakeFd_, kStepLimitMs) != Ready::Yes) return false;
+      if ((ssl_ == nullptr || SSL_pending(ssl_) == 0) &&
+          WaitReadable(fd_, wakeFd_, kStepLimitMs) != Ready::Yes)
+        return false;
       char chunk[65536];
-      const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+      const ssize_t n = ssl_ != nullptr ? SSL_read(ssl_, chunk, sizeof chunk)
+                                        : ::recv(fd_, chunk, sizeof chunk, 0);
       if (n <= 0) return false;
       buffer_.append(chunk, static_cast<std::size_t>(n));
     }
   }
 
+  // Every later read goes through the session.
+  void Secure(SSL* ssl) { ssl_ = ssl; }
+  bool HasBuffered() const { return !buffer_.empty(); }
+
  private:
   int fd_;
   int wakeFd_;
+  SSL* ssl_ = nullptr;
   std::string buffer_;
 };
 
@@ -112,6 +160,12 @@ std::vector<std::string> ScriptedServer::Transcript() {
 }
 
 void ScriptedServer::Run() {
+  // TLS writes go through write(), which would raise SIGPIPE on a client that has gone; blocked
+  // on this thread alone, the write fails with EPIPE instead.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
   for (const auto& script : scripts_) {
     if (WaitReadable(listenFd_, wakeFds_[0], kStepLimitMs) != Ready::Yes) break;
     const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
@@ -119,15 +173,16 @@ void ScriptedServer::Run() {
     connections_.fetch_add(1);
     Record("<connect>");
     Reader reader(fd, wakeFds_[0]);
+    TlsSession tls;
     std::string line;
     for (const auto& step : script) {
       bool goOn = true;
       switch (step.kind) {
         case ServerStep::Kind::Send:
-          SendAll(fd, step.text + "\r\n");
+          SendAll(tls.get(), fd, step.text + "\r\n");
           break;
         case ServerStep::Kind::SendRaw:
-          SendAll(fd, step.text);
+          SendAll(tls.get(), fd, step.text);
           break;
         case ServerStep::Kind::ReadLine:
           goOn = reader.ReadLine(line);
@@ -150,6 +205,17 @@ void ScriptedServer::Run() {
           }
           goOn = false;
           break;
+        case ServerStep::Kind::StartTls:
+          if (reader.HasBuffered()) {
+            Record("<plain text before tls>");
+            goOn = false;
+            break;
+          }
+          tls = AcceptTls(fd, step.text);
+          reader.Secure(tls.get());
+          Record(tls ? "<tls>" : "<tls failed>");
+          goOn = tls != nullptr;
+          break;
         case ServerStep::Kind::Deaf: {
           pollfd wake{wakeFds_[0], POLLIN, 0};
           ::poll(&wake, 1, kStepLimitMs);
@@ -159,6 +225,7 @@ void ScriptedServer::Run() {
       }
       if (!goOn) break;
     }
+    tls.reset();
     ::close(fd);
   }
   {

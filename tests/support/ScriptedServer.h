@@ -12,7 +12,7 @@
 namespace orvex::test {
 
 struct ServerStep {
-  enum class Kind { Send, SendRaw, ReadLine, ReadUntilDot, Close, Stall, Deaf };
+  enum class Kind { Send, SendRaw, ReadLine, ReadUntilDot, Close, Stall, Deaf, StartTls };
   Kind kind;
   std::string text;
 };
@@ -40,6 +40,14 @@ inline ServerStep Stall() {
 // Neither reads nor says anything until the server is destroyed (the client's sends back up).
 inline ServerStep Deaf() {
   return {ServerStep::Kind::Deaf, {}};
+}
+
+// Runs the server's side of a TLS handshake with the certificate and key in `pem` (see
+// support/TestCertificates.h); every later step goes through the session. Records "<tls>", or
+// "<tls failed>" and ends the script; bytes the client sent in plain text before the handshake
+// are recorded as "<plain text before tls>" and end the script as well.
+inline ServerStep ServeTls(std::string pem) {
+  return {ServerStep::Kind::StartTls, std::move(pem)};
 }
 
 enum class ServerFamily { IPv4, IPv6 };

@@ -15,6 +15,20 @@ relay that defers the recipients of a message past the 20th). The environment:
     ORVEX_SMTP_PORT      Postfix's SMTP port on 127.0.0.1
     ORVEX_SMTP_DOMAIN    the virtual mail domain Postfix delivers for
     ORVEX_SMTP_MAILDIRS  DIR/vmail: <local part>/ is the Maildir of <local part>@<domain>
+
+and for TLS (certificates made with the openssl command under DIR/tls; the servers' certificate
+is for the name "localhost" only, signed by a test authority):
+
+    ORVEX_POP3S_PORT           Dovecot's implicit-TLS POP3 port (ORVEX_POP3_PORT offers STLS)
+    ORVEX_SMTP_STARTTLS_PORT   Postfix with STARTTLS; AUTH (PLAIN only) after STARTTLS only,
+                               relaying for authenticated clients only
+    ORVEX_SMTPS_PORT           Postfix with implicit TLS; AUTH PLAIN and LOGIN, relaying for
+                               authenticated clients only (ORVEX_SMTP_PORT stays plain, without
+                               STARTTLS and without AUTH)
+    ORVEX_SASL_ACCOUNTS        "user:password,..." for AUTH (Dovecot's accounts)
+    ORVEX_TLS_CA               the test authority's certificate; SSL_CERT_FILE names it too
+    ORVEX_TLS_OTHER_CA         another authority's certificate, which signed nothing in use
+    ORVEX_TLS_FINGERPRINT      the servers' certificate's SHA-256 fingerprint ("AB:CD:...")
 """
 import argparse
 import grp
@@ -23,6 +37,7 @@ import pwd
 import shutil
 import signal
 import socket
+import ssl
 import subprocess
 import sys
 import time
@@ -63,6 +78,65 @@ def wait_for_greeting(port, prefix, process, log):
     raise SystemExit(2)
 
 
+def wait_for_tls_greeting(port, prefix, process, log, ca):
+    """The same through TLS, checking the certificate as a client would."""
+    context = ssl.create_default_context(cafile=ca)
+    deadline = time.monotonic() + START_LIMIT
+    last = None
+    while time.monotonic() < deadline:
+        if process is not None and process.poll() is not None:
+            break
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=5) as raw:
+                with context.wrap_socket(raw, server_hostname="localhost") as s:
+                    s.settimeout(5)
+                    greeting = s.recv(512)
+                    if greeting.startswith(prefix):
+                        return
+                    last = greeting
+        except (OSError, ssl.SSLError) as error:
+            last = error
+        select_wait(0.05)
+    sys.stderr.write("TLS server on port %d did not answer (%r); log follows\n" % (port, last))
+    if os.path.exists(log):
+        sys.stderr.write(open(log, errors="replace").read()[-4000:])
+    raise SystemExit(2)
+
+
+def openssl(*args):
+    subprocess.run(["openssl"] + list(args), check=True, stdout=subprocess.PIPE,
+                   stderr=subprocess.PIPE)
+
+
+def make_certificates(base):
+    """A test authority, the servers' certificate for "localhost" that it signs, and a second
+    authority that signs nothing in use. Returns the paths and the servers' fingerprint."""
+    d = os.path.join(base, "tls")
+    os.makedirs(d, exist_ok=True)
+    paths = {name: os.path.join(d, name) for name in
+             ("ca.key", "ca.pem", "other-ca.key", "other-ca.pem", "server.key", "server.csr",
+              "server.pem", "server.ext")}
+    for ca, key, subject in (("ca.pem", "ca.key", "/CN=Orvex Test CA"),
+                             ("other-ca.pem", "other-ca.key", "/CN=Orvex Other CA")):
+        openssl("req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                "-nodes", "-keyout", paths[key], "-out", paths[ca], "-days", "30",
+                "-subj", subject, "-addext", "basicConstraints=critical,CA:TRUE",
+                "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    openssl("req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+            "-keyout", paths["server.key"], "-out", paths["server.csr"], "-subj", "/CN=localhost")
+    write(paths["server.ext"], "basicConstraints=critical,CA:FALSE\n"
+          "extendedKeyUsage=serverAuth\nsubjectAltName=DNS:localhost\n")
+    openssl("x509", "-req", "-in", paths["server.csr"], "-CA", paths["ca.pem"],
+            "-CAkey", paths["ca.key"], "-CAcreateserial", "-days", "30",
+            "-extfile", paths["server.ext"], "-out", paths["server.pem"])
+    os.chmod(paths["server.key"], 0o600)
+    printed = subprocess.run(["openssl", "x509", "-noout", "-fingerprint", "-sha256", "-in",
+                              paths["server.pem"]], check=True, capture_output=True,
+                             text=True).stdout.strip()
+    fingerprint = printed.split("=", 1)[1]
+    return paths, fingerprint
+
+
 def select_wait(seconds):
     import select
     select.select([], [], [], seconds)
@@ -95,7 +169,7 @@ def make_accessible(path):
         path = os.path.dirname(path)
 
 
-def start_dovecot(base):
+def start_dovecot(base, tls):
     d = os.path.join(base, "dovecot")
     for sub in ("run", "state", "log"):
         os.makedirs(os.path.join(d, sub), exist_ok=True)
@@ -111,6 +185,7 @@ def start_dovecot(base):
     passwd = os.path.join(d, "passwd")
     write(passwd, "".join("%s:{PLAIN}%s::::::\n" % (u, p) for u, p in POP3_ACCOUNTS.items()))
     port = free_port()
+    pop3s_port = free_port()
     log = os.path.join(d, "log", "dovecot.log")
     conf = os.path.join(d, "dovecot.conf")
     write(conf, f"""
@@ -120,9 +195,11 @@ log_path = {log}
 info_log_path = {log}
 protocols = pop3
 listen = 127.0.0.1
-ssl = no
+ssl = yes
+ssl_cert = <{tls["server.pem"]}
+ssl_key = <{tls["server.key"]}
 disable_plaintext_auth = no
-auth_mechanisms = plain
+auth_mechanisms = plain login
 auth_failure_delay = 0
 mail_location = maildir:{mail_root}/%u/Maildir
 mail_uid = {uid}
@@ -140,6 +217,17 @@ service pop3-login {{
   inet_listener pop3 {{
     address = 127.0.0.1
     port = {port}
+  }}
+  inet_listener pop3s {{
+    address = 127.0.0.1
+    port = {pop3s_port}
+    ssl = yes
+  }}
+}}
+# Postfix's SMTP AUTH asks Dovecot.
+service auth {{
+  unix_listener auth-postfix {{
+    mode = 0666
   }}
 }}
 service imap-login {{
@@ -164,10 +252,11 @@ service stats {{
                                stdout=open(os.path.join(d, "log", "stdout"), "w"),
                                stderr=subprocess.STDOUT)
     wait_for_greeting(port, b"+OK", process, log)
-    return process, port, mail_root
+    wait_for_tls_greeting(pop3s_port, b"+OK", process, log, tls["ca.pem"])
+    return process, port, pop3s_port, mail_root, os.path.join(d, "run", "auth-postfix")
 
 
-def start_postfix(base, options=()):
+def start_postfix(base, tls, sasl_socket, options=()):
     d = os.path.join(base, "postfix")
     conf = os.path.join(d, "etc")
     queue = os.path.join(d, "queue")
@@ -197,6 +286,8 @@ def start_postfix(base, options=()):
     write(os.path.join(conf, "vmailbox"),
           "".join("%s@%s %s/\n" % (n, SMTP_DOMAIN, n) for n in SMTP_MAILBOXES))
     port = free_port()
+    starttls_port = free_port()
+    smtps_port = free_port()
     log = os.path.join(d, "maillog")
     write(os.path.join(conf, "main.cf"), f"""
 compatibility_level = 3.6
@@ -232,9 +323,30 @@ local_header_rewrite_clients =
 always_add_missing_headers = no
 biff = no
 shlib_directory = /usr/lib/postfix
+# TLS and AUTH only where master.cf turns them on.
+smtpd_tls_cert_file = {tls["server.pem"]}
+smtpd_tls_key_file = {tls["server.key"]}
+smtpd_tls_security_level = none
+smtpd_sasl_type = dovecot
+smtpd_sasl_path = {sasl_socket}
+smtpd_sasl_auth_enable = no
 """ + "".join("%s\n" % option for option in options))
     write(os.path.join(conf, "master.cf"), f"""
 127.0.0.1:{port} inet n - n - - smtpd
+127.0.0.1:{starttls_port} inet n - n - - smtpd
+  -o smtpd_tls_security_level=may
+  -o smtpd_tls_auth_only=yes
+  -o smtpd_sasl_auth_enable=yes
+  -o smtpd_sasl_mechanism_filter=plain
+  -o smtpd_relay_restrictions=permit_sasl_authenticated,reject
+  -o smtpd_recipient_restrictions=permit_sasl_authenticated,reject
+127.0.0.1:{smtps_port} inet n - n - - smtpd
+  -o smtpd_tls_wrappermode=yes
+  -o smtpd_tls_security_level=encrypt
+  -o smtpd_sasl_auth_enable=yes
+  -o smtpd_relay_restrictions=permit_sasl_authenticated,reject
+  -o smtpd_recipient_restrictions=permit_sasl_authenticated,reject
+tlsmgr    unix  -       -       n       1000?   1       tlsmgr
 pickup    unix  n       -       n       60      1       pickup
 cleanup   unix  n       -       n       -       0       cleanup
 qmgr      unix  n       -       n       300     1       qmgr
@@ -264,7 +376,9 @@ postlog   unix-dgram n  -       n       -       1       postlogd
                                stdout=open(os.path.join(d, "master.out"), "w"),
                                stderr=subprocess.STDOUT)
     wait_for_greeting(port, b"220", process, log)
-    return process, port, vmail
+    wait_for_greeting(starttls_port, b"220", process, log)
+    wait_for_tls_greeting(smtps_port, b"220", process, log, tls["ca.pem"])
+    return process, port, starttls_port, smtps_port, vmail
 
 
 def stop(process):
@@ -292,8 +406,10 @@ def main():
     dovecot = postfix = None
     status = 1
     try:
-        dovecot, pop3_port, pop3_maildirs = start_dovecot(base)
-        postfix, smtp_port, vmail = start_postfix(base, args.postfix_option)
+        tls, fingerprint = make_certificates(base)
+        dovecot, pop3_port, pop3s_port, pop3_maildirs, sasl_socket = start_dovecot(base, tls)
+        postfix, smtp_port, starttls_port, smtps_port, vmail = start_postfix(
+            base, tls, sasl_socket, args.postfix_option)
         env = dict(os.environ)
         env.update({
             "ORVEX_POP3_PORT": str(pop3_port),
@@ -302,6 +418,14 @@ def main():
             "ORVEX_SMTP_PORT": str(smtp_port),
             "ORVEX_SMTP_DOMAIN": SMTP_DOMAIN,
             "ORVEX_SMTP_MAILDIRS": vmail,
+            "ORVEX_POP3S_PORT": str(pop3s_port),
+            "ORVEX_SMTP_STARTTLS_PORT": str(starttls_port),
+            "ORVEX_SMTPS_PORT": str(smtps_port),
+            "ORVEX_SASL_ACCOUNTS": ",".join("%s:%s" % kv for kv in POP3_ACCOUNTS.items()),
+            "ORVEX_TLS_CA": tls["ca.pem"],
+            "ORVEX_TLS_OTHER_CA": tls["other-ca.pem"],
+            "ORVEX_TLS_FINGERPRINT": fingerprint,
+            "SSL_CERT_FILE": tls["ca.pem"],
         })
         if command:
             status = subprocess.call(command, env=env)

@@ -1,0 +1,239 @@
+// Retrieval and delivery over TLS with real servers: Dovecot with STLS and on its implicit-TLS
+// port, Postfix with STARTTLS and on its implicit-TLS port, authentication through Dovecot, and
+// the certificate failures. mailservers.py makes the test authority and points SSL_CERT_FILE at
+// it; the servers' certificate is for "localhost" only.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <thread>
+#include <tuple>
+
+#include "crypto/Passwords.h"
+#include "store/Account.h"
+#include "store/Environment.h"
+#include "store/MessageNames.h"
+#include "support/Fakes.h"
+#include "support/TempDirectory.h"
+#include "transport/Pop3Retrieval.h"
+#include "transport/SmtpDelivery.h"
+
+namespace orvex {
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr)
+    throw std::runtime_error(std::string(name) + " is not set: run me through mailservers.py");
+  return value;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<fs::path> FilesIn(const fs::path& dir) {
+  std::vector<fs::path> files;
+  if (fs::exists(dir))
+    for (const auto& e : fs::directory_iterator(dir))
+      if (e.is_regular_file()) files.push_back(e.path());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// Waits until `dir` holds `count` files (delivery is asynchronous), up to 30 seconds.
+std::vector<fs::path> AwaitFiles(const fs::path& dir, std::size_t count) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  std::vector<fs::path> files = FilesIn(dir);
+  while (files.size() < count && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // polling the condition
+    files = FilesIn(dir);
+  }
+  return files;
+}
+
+// Another trust store for the process while it lives.
+class TrustOverride {
+ public:
+  explicit TrustOverride(const std::string& file) : saved_(Env("SSL_CERT_FILE")) {
+    ::setenv("SSL_CERT_FILE", file.c_str(), 1);
+  }
+  ~TrustOverride() { ::setenv("SSL_CERT_FILE", saved_.c_str(), 1); }
+  TrustOverride(const TrustOverride&) = delete;
+  TrustOverride& operator=(const TrustOverride&) = delete;
+
+ private:
+  std::string saved_;
+};
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+class TlsRealServersTest : public testing::Test {
+ protected:
+  void SetUp() override { list_ = temp_.MakeList("Sales"); }
+
+  Lines RedEntries() const {
+    Lines red;
+    for (const auto& e : log_.entries)
+      if (e.colour == LogColour::Red) red.push_back(e.text);
+    return red;
+  }
+
+  // Delivers the list's Outbox with these SMTP settings lines.
+  void Deliver(const std::string& settings) {
+    temp_.Write("Data/Sales/maillist.ini", "[General]\r\nFrom=sales@" + Env("ORVEX_SMTP_DOMAIN") +
+                                               "\r\nControlAddress=sales-request@" +
+                                               Env("ORVEX_SMTP_DOMAIN") + "\r\n" + settings);
+    TAccount list;
+    list.Load(list_);
+    MailClient smtp(25);
+    DeliverOutbox(list, smtp, env_);
+  }
+
+  test::TempDirectory temp_;
+  std::string list_;
+  test::RecordingLogger log_;
+  test::FakeClock clock_;
+  test::FakeRandom random_;
+  MessageNamer namer_{clock_};
+  Environment env_{clock_, random_, log_, namer_};
+};
+
+TEST_F(TlsRealServersTest, RetrievesOverStlsAndImplicitTlsFromDovecot) {
+  const fs::path maildirs = Env("ORVEX_POP3_MAILDIRS");
+  std::ofstream(maildirs / "alice/Maildir/new/1.host") << "Subject: over stls\n\n..dots\n";
+  std::ofstream(maildirs / "bob/Maildir/new/1.host") << "Subject: over pop3s\n\nbody\n";
+  fs::create_directories(list_ + "Inbox");
+  auto box = [](int n, const char* host, const char* port, const char* user, const char* password,
+                int security) {
+    const std::string k = std::to_string(n);
+    return "Pop3Host" + k + "=" + host + "\r\nPop3Port" + k + "=" + Env(port) + "\r\nName" + k +
+           "=" + user + "\r\nPassword" + k + "=" + EncipherPassword(password) + "\r\nPop3Security" +
+           k + "=" + std::to_string(security) + "\r\n";
+  };
+  // "localhost" is also ::1, where nothing listens: every address is tried. The third mailbox
+  // names the server by an address its certificate does not hold.
+  temp_.Write("Data/Sales/maillist.ini",
+              "[General]\r\nPop3Count=3\r\n" +
+                  box(1, "localhost", "ORVEX_POP3_PORT", "alice", "alice-secret", 1) +
+                  box(2, "localhost", "ORVEX_POP3S_PORT", "bob", "bob-secret", 2) +
+                  box(3, "127.0.0.1", "ORVEX_POP3S_PORT", "empty", "empty-secret", 2));
+  TAccount list;
+  list.Load(list_);
+  MailClient pop3(110);
+  RetrieveMailboxes(list, pop3, env_);
+
+  Lines contents;
+  for (const auto& f : FilesIn(list_ + "Inbox")) contents.push_back(ReadFile(f));
+  std::sort(contents.begin(), contents.end());
+  EXPECT_EQ(contents,
+            (Lines{"Subject: over pop3s\r\n\r\nbody\r\n", "Subject: over stls\r\n\r\n..dots\r\n"}));
+  EXPECT_EQ(RedEntries(), Lines{"TLS failure: the certificate does not match the name 127.0.0.1"});
+}
+
+TEST_F(TlsRealServersTest, DeliversOverStartTlsAndImplicitTlsWithAuthThroughPostfix) {
+  const std::string domain = Env("ORVEX_SMTP_DOMAIN");
+  const fs::path vmail = Env("ORVEX_SMTP_MAILDIRS");
+  // The STARTTLS port lists AUTH only after STARTTLS, and then PLAIN alone; both ports relay
+  // for authenticated clients only.
+  // Other tests deliver to these mailboxes too.
+  const std::size_t before1 = FilesIn(vmail / "sub1/new").size();
+  const std::size_t before2 = FilesIn(vmail / "sub2/new").size();
+  temp_.Write("Data/Sales/Outbox/A.pri", "sub1@" + domain + "\r\nSubject: one\r\n\r\nfirst\r\n");
+  Deliver("SmtpHost=localhost\r\nSmtpPort=" + Env("ORVEX_SMTP_STARTTLS_PORT") +
+          "\r\nSmtpSecurity=1\r\nSMTPUser=alice\r\nSMTPPassword=" +
+          EncipherPassword("alice-secret") + "\r\n");
+  temp_.Write("Data/Sales/Outbox/B.pri", "sub2@" + domain + "\r\nSubject: two\r\n\r\nsecond\r\n");
+  Deliver("SmtpHost=localhost\r\nSmtpPort=" + Env("ORVEX_SMTPS_PORT") +
+          "\r\nSmtpSecurity=2\r\nSMTPUser=bob\r\nSMTPPassword=" + EncipherPassword("bob-secret") +
+          "\r\n");
+  EXPECT_EQ(RedEntries(), Lines{});
+  EXPECT_TRUE(FilesIn(list_ + "Outbox").empty());
+  int authenticated = 0;
+  for (const auto& e : log_.entries) authenticated += e.text == "Authentication successful";
+  EXPECT_EQ(authenticated, 2);
+  for (const auto& [box, text, before] :
+       {std::tuple{"sub1", "Subject: one\n\nfirst\n", before1},
+        std::tuple{"sub2", "Subject: two\n\nsecond\n", before2}}) {
+    const auto files = AwaitFiles(vmail / box / "new", before + 1);
+    ASSERT_EQ(files.size(), before + 1) << box;
+    std::size_t found = 0;
+    for (const auto& f : files) found += ReadFile(f).find(text) != std::string::npos;
+    EXPECT_EQ(found, 1u) << box;
+  }
+}
+
+struct FailureCase {
+  const char* name;
+  const char* port;  // the variable that holds it
+  const char* host;
+  int security;
+  std::optional<std::string> fingerprint;  // "server": the servers' own, in lower case
+  bool otherAuthority;                     // trust only the authority that signed nothing
+  std::string red;  // "(it has)" stands for the servers' fingerprint; empty: delivered
+};
+
+class TlsFailureTest : public TlsRealServersTest,
+                       public testing::WithParamInterface<FailureCase> {};
+
+TEST_P(TlsFailureTest, IsLoggedAndNothingIsSent) {
+  const FailureCase& c = GetParam();
+  const std::string domain = Env("ORVEX_SMTP_DOMAIN");
+  temp_.Write("Data/Sales/Outbox/A.pri", "joe@" + domain + "\r\nSubject: x\r\n\r\nbody\r\n");
+  std::string settings = "SmtpHost=" + std::string(c.host) + "\r\nSmtpPort=" + Env(c.port) +
+                         "\r\nSmtpSecurity=" + std::to_string(c.security) +
+                         "\r\nSMTPUser=alice\r\nSMTPPassword=" + EncipherPassword("alice-secret") +
+                         "\r\n";
+  if (c.fingerprint) {
+    const std::string pin =
+        *c.fingerprint == "server" ? Lower(Env("ORVEX_TLS_FINGERPRINT")) : *c.fingerprint;
+    settings += "SmtpTlsFingerprint=" + pin + "\r\n";
+  }
+  std::optional<TrustOverride> trust;
+  if (c.otherAuthority) trust.emplace(Env("ORVEX_TLS_OTHER_CA"));
+  Deliver(settings);
+  std::string red = c.red;
+  if (const auto at = red.find("(it has)"); at != std::string::npos)
+    red.replace(at, 8, "(it has " + Env("ORVEX_TLS_FINGERPRINT") + ")");
+  if (red.empty()) {
+    EXPECT_EQ(RedEntries(), Lines{});
+    EXPECT_TRUE(FilesIn(list_ + "Outbox").empty());
+  } else {
+    EXPECT_EQ(RedEntries(), Lines{red});
+    EXPECT_EQ(FilesIn(list_ + "Outbox").size(), 1u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TlsFailureTest,
+    testing::Values(
+        FailureCase{"untrusted_certificate", "ORVEX_SMTPS_PORT", "localhost", 2, std::nullopt, true,
+                    "TLS failure: untrusted certificate from localhost (unable to get local "
+                    "issuer certificate)"},
+        FailureCase{"wrong_host_name", "ORVEX_SMTP_STARTTLS_PORT", "127.0.0.1", 1, std::nullopt,
+                    false, "TLS failure: the certificate does not match the name 127.0.0.1"},
+        FailureCase{"server_without_starttls", "ORVEX_SMTP_PORT", "localhost", 1, std::nullopt,
+                    false, "TLS failure: localhost does not offer STARTTLS"},
+        FailureCase{"pin_mismatch", "ORVEX_SMTPS_PORT", "localhost", 2, std::string(64, '0'), false,
+                    "TLS failure: the certificate of localhost does not match the pinned "
+                    "fingerprint (it has)"},
+        // The pin alone decides: neither the authority nor the name matters then.
+        FailureCase{"pinned_certificate_accepted", "ORVEX_SMTPS_PORT", "127.0.0.1", 2,
+                    std::string("server"), true, ""}),
+    [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace orvex
