@@ -212,7 +212,8 @@ void Unsubscribe(ProcessingContext& context, std::string_view address, std::stri
     list.Pending().SetValue(LowerCase(address), std::to_string(DayNumber(context.env.clock.Now())) +
                                                     "," + code + "," +
                                                     std::string(kUnsubscribeEntry));
-    QueuePrivateNotice(context, "Unsubscribe confirmation", variables, address);
+    QueuePrivateNotice(context, "Unsubscribe confirmation", variables, address,
+                       "{ListName}  unsubscribe-confirm-{ConfirmCode}");
     return;
   }
   if (stored != password) return;

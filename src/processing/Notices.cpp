@@ -161,12 +161,14 @@ std::string ComposeNotice(const ProcessingContext& context, std::string_view to,
 }
 
 void QueuePrivateNotice(ProcessingContext& context, std::string_view section,
-                        const NoticeVariables& variables, std::string_view recipient) {
+                        const NoticeVariables& variables, std::string_view recipient,
+                        std::string_view defaultSubject) {
   const TAccount& list = context.list;
+  std::string subjectTemplate = TemplateSubject(list, section);
+  if (subjectTemplate.empty()) subjectTemplate = defaultSubject;
   const std::string body = SubstitutePlaceholders(list, TemplateText(list, section), variables) +
                            "\r\n" + SignatureText(list) + "\r\n";
-  const std::string subject =
-      SubstitutePlaceholders(list, TemplateSubject(list, section), variables);
+  const std::string subject = SubstitutePlaceholders(list, subjectTemplate, variables);
   std::string file(recipient);
   file += "\r\n";
   file +=

@@ -60,7 +60,10 @@ std::string ComposeNotice(const ProcessingContext& context, std::string_view to,
 
 // Queues a plain-text notice from template `section` for `recipient` as a private message file:
 // the recipient line, the header block, the template text, the signature, an empty last line.
+// A template whose subject is empty takes `defaultSubject` (a list made before the template
+// existed must still send a notice that a plain reply can answer).
 void QueuePrivateNotice(ProcessingContext& context, std::string_view section,
-                        const NoticeVariables& variables, std::string_view recipient);
+                        const NoticeVariables& variables, std::string_view recipient,
+                        std::string_view defaultSubject = {});
 
 }  // namespace orvex

@@ -116,6 +116,16 @@ TEST_F(ListMail, UnsubscribeWithoutPasswordIsConfirmedByACodeToTheMember) {
   EXPECT_EQ(Count("Outbox", ".pri"), 2u);
 }
 
+TEST_F(ListMail, AListWithoutTheConfirmationTemplateStillSendsAnAnswerableSubject) {
+  Settings("ListHeaders=1\r\n");  // a list made before the template existed
+  Subscribe("bob@example.net", ",bobpw");
+  random.Queue({0x10, 0x20, 0x30, 0x40});
+  Process(Mail("bob@example.net", kControl, "unsubscribe"));
+  const std::string notice = Only("Outbox", ".pri");
+  EXPECT_EQ(HeaderOf(notice.substr(notice.find("\r\n") + 2), "Subject"),
+            "Birds  unsubscribe-confirm-0000403027E0");
+}
+
 TEST_F(ListMail, UnsubscribePasswordsStillRule) {
   struct Case {
     const char* name;
