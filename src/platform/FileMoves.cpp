@@ -13,7 +13,7 @@
 
 namespace orvex {
 
-bool RenameWithoutReplacing(const std::string& from, const std::string& to) {
+bool RenameWithoutReplacing(const std::string& from, const std::string& to, DirectorySync sync) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
     if (errno == EEXIST) return false;
     if (errno != EINVAL && errno != ENOSYS)
@@ -26,6 +26,7 @@ bool RenameWithoutReplacing(const std::string& from, const std::string& to) {
     }
     ::unlink(from.c_str());
   }
+  if (sync == DirectorySync::Later) return true;
   SyncDirectory(DirectoryOf(to));
   if (DirectoryOf(from) != DirectoryOf(to)) SyncDirectory(DirectoryOf(from));
   return true;

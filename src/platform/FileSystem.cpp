@@ -116,6 +116,24 @@ bool CreateNewFile(const std::string& path, std::string_view content, FileMode m
   return true;
 }
 
+void WriteFileUnsynced(const std::string& path, std::string_view content, FileMode mode) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, ModeBits(mode));
+  if (fd < 0) throw Error("Cannot create file " + path + ": " + std::strerror(errno));
+  const bool ok = WriteAll(fd, content);
+  const int error = errno;
+  if (::close(fd) != 0 || !ok)
+    throw Error("Cannot write file " + path + ": " + std::strerror(ok ? errno : error));
+}
+
+void SyncFileSystem(const std::string& directory) {
+  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) throw Error("Cannot open " + directory + ": " + std::strerror(errno));
+  const int result = ::syncfs(fd);
+  const int error = errno;
+  ::close(fd);
+  if (result != 0) throw Error("Cannot sync " + directory + ": " + std::strerror(error));
+}
+
 void RenameFile(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) != 0)
     throw Error("Cannot rename " + from + " to " + to + ": " + std::strerror(errno));

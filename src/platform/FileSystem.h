@@ -26,6 +26,15 @@ void ReplaceFileAtomically(const std::string& path, std::string_view content,
 bool CreateNewFile(const std::string& path, std::string_view content,
                    FileMode mode = FileMode::Normal);
 
+// Writes a file (created or truncated) without syncing it: for scratch files of a group that
+// one `SyncFileSystem` makes durable together. Throws orvex::Error.
+void WriteFileUnsynced(const std::string& path, std::string_view content,
+                       FileMode mode = FileMode::Private);
+
+// Flushes everything written to the file system that holds `directory` (one sync for many
+// files is far cheaper than one per file). Throws orvex::Error.
+void SyncFileSystem(const std::string& directory);
+
 // Renames within one file system and syncs the target's directory. Throws orvex::Error.
 void RenameFile(const std::string& from, const std::string& to);
 

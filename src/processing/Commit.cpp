@@ -1,14 +1,9 @@
 // The commit protocol of inbox processing: scratch files, one sync, a commit record, renames.
 #include "processing/Commit.h"
 
-#include <fcntl.h>
-#include <stdio.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <set>
 
+#include "platform/FileMoves.h"
 #include "platform/FileSystem.h"
 #include "store/MessageNames.h"
 
@@ -40,42 +35,6 @@ std::string WithExtension(std::string name, std::string_view extension) {
   const auto dot = name.rfind('.');
   if (dot != std::string::npos) name.erase(dot);
   return name + std::string(extension);
-}
-
-// A scratch file: created new, written, not yet synced (one sync covers the whole group).
-void WriteScratch(const std::string& path, std::string_view content) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) throw Error("Cannot create file " + path + ": " + std::strerror(errno));
-  const char* data = content.data();
-  std::size_t left = content.size();
-  while (left > 0) {
-    const ssize_t written = ::write(fd, data, left);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      const int error = errno;
-      ::close(fd);
-      throw Error("Cannot write file " + path + ": " + std::strerror(error));
-    }
-    data += written;
-    left -= static_cast<std::size_t>(written);
-  }
-  if (::close(fd) != 0) throw Error("Cannot write file " + path + ": " + std::strerror(errno));
-}
-
-void SyncFileSystemOf(const std::string& directory) {
-  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) throw Error("Cannot open " + directory + ": " + std::strerror(errno));
-  const int result = ::syncfs(fd);
-  const int error = errno;
-  ::close(fd);
-  if (result != 0) throw Error("Cannot sync " + directory + ": " + std::strerror(error));
-}
-
-// Renames without replacing; false when the target name is taken.
-bool RenameNoReplace(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno == EEXIST) return false;
-  throw Error("Cannot rename " + from + " to " + to + ": " + std::strerror(errno));
 }
 
 std::string FreshName(const Environment& env, const std::string& directory,
@@ -148,7 +107,7 @@ void FinishCommit(const TAccount& list, const Environment& env,
       std::string destination = target;
       const auto dot = target.rfind('.');
       const std::string extension = dot == std::string::npos ? ".msg" : target.substr(dot);
-      while (!RenameNoReplace(scratch, destination))
+      while (!RenameWithoutReplacing(scratch, destination, DirectorySync::Later))
         destination = directory + FreshName(env, directory, extension, taken);
     } else if (entry.kind == RecordEntry::Store) {
       if (!FileExists(scratch)) continue;
@@ -287,7 +246,7 @@ void CommitGroup::Commit() {
                     taken[output.directory == OutputDirectory::Outbox ? 0 : 1]);
       const std::string scratch = std::to_string(i) + ".out";
       scratchFiles.push_back(staging + scratch);
-      WriteScratch(staging + scratch, output.content);
+      WriteFileUnsynced(staging + scratch, output.content);
       entries.push_back({RecordEntry::Output, scratch, directoryName + "/" + name});
     }
     for (const StoreFile& store : kStoreFiles) {
@@ -299,12 +258,12 @@ void CommitGroup::Commit() {
       if (FileExists(target) && !ReadWholeFile(target)) continue;
       const std::string scratch = std::string(store.fileName) + ".new";
       scratchFiles.push_back(staging + scratch);
-      WriteScratch(staging + scratch, current.Text());
+      WriteFileUnsynced(staging + scratch, current.Text());
       entries.push_back({RecordEntry::Store, scratch, store.fileName});
     }
     for (const std::string& removal : removals_)
       entries.push_back({RecordEntry::Remove, {}, removal});
-    SyncFileSystemOf(staging);
+    SyncFileSystem(staging);
     std::string record;
     for (const RecordEntry& entry : entries) {
       switch (entry.kind) {
