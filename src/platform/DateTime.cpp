@@ -50,6 +50,17 @@ std::tm ToTm(const LocalDateTime& t) {
   return tm;
 }
 
+LocalDateTime FromTm(const std::tm& tm) {
+  LocalDateTime t;
+  t.year = tm.tm_year + 1900;
+  t.month = tm.tm_mon + 1;
+  t.day = tm.tm_mday;
+  t.hour = tm.tm_hour;
+  t.minute = tm.tm_min;
+  t.second = tm.tm_sec;
+  return t;
+}
+
 }  // namespace
 
 double ToDays(const LocalDateTime& t) {
@@ -84,13 +95,7 @@ LocalDateTime SystemClock::Now() const {
   clock_gettime(CLOCK_REALTIME, &ts);
   std::tm tm{};
   localtime_r(&ts.tv_sec, &tm);
-  LocalDateTime t;
-  t.year = tm.tm_year + 1900;
-  t.month = tm.tm_mon + 1;
-  t.day = tm.tm_mday;
-  t.hour = tm.tm_hour;
-  t.minute = tm.tm_min;
-  t.second = tm.tm_sec;
+  LocalDateTime t = FromTm(tm);
   t.millisecond = static_cast<int>(ts.tv_nsec / 1000000);
   t.utcOffsetMinutes = static_cast<int>(tm.tm_gmtoff / 60);
   return t;
@@ -113,13 +118,7 @@ std::optional<LocalDateTime> ParseLocaleDateTime(std::string_view text) {
   if (end == nullptr) return std::nullopt;
   while (*end == ' ') ++end;
   if (*end != '\0') return std::nullopt;
-  LocalDateTime t;
-  t.year = tm.tm_year + 1900;
-  t.month = tm.tm_mon + 1;
-  t.day = tm.tm_mday;
-  t.hour = tm.tm_hour;
-  t.minute = tm.tm_min;
-  t.second = tm.tm_sec;
+  const LocalDateTime t = FromTm(tm);
   if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31) return std::nullopt;
   return t;
 }

@@ -12,6 +12,7 @@
 #include "store/FailedMail.h"
 #include "store/NameValueList.h"
 #include "transport/DeliveryProgress.h"
+#include "transport/SmtpSession.h"
 
 namespace orvex {
 namespace {
@@ -29,18 +30,6 @@ bool IsPermanentRefusal(int code) {
 // 421 is not among them: the relay is closing the connection, which ends the stage.
 bool IsTemporaryRefusal(int code) {
   return code >= 400 && code <= 499 && code != 421;
-}
-
-// "Quit" needs no answer.
-void SmtpDisconnect(MailClient& smtp) {
-  if (!smtp.Connected()) return;
-  try {
-    smtp.WriteLine("Quit");
-  } catch (...) {
-    smtp.Disconnect();
-    throw;
-  }
-  smtp.Disconnect();
 }
 
 bool HasExtension(const std::string& name, std::string_view extension) {
@@ -407,7 +396,7 @@ void DeliverOutboxFiles(const std::string& listDir, const SmtpSettings& settings
   if (smtp.Connected()) {
     LogProgress(log, "Disconnecting");
     try {
-      SmtpDisconnect(smtp);
+      SmtpQuit(smtp);
     } catch (const std::exception& error) {
       LogFailure(log, error.what());
     }

@@ -13,18 +13,6 @@ void LogProgress(Logger& log, const std::string& text) {
   log.WriteLog(text, 2, LogColour::Green);
 }
 
-// "Quit" needs no answer.
-void SmtpQuit(MailClient& smtp) {
-  if (!smtp.Connected()) return;
-  try {
-    smtp.WriteLine("Quit");
-  } catch (...) {
-    smtp.Disconnect();
-    throw;
-  }
-  smtp.Disconnect();
-}
-
 // The words of a text separated by spaces.
 std::vector<std::string> Words(std::string_view text) {
   std::vector<std::string> words;
@@ -39,6 +27,18 @@ std::vector<std::string> Words(std::string_view text) {
 }
 
 }  // namespace
+
+// "Quit" needs no answer.
+void SmtpQuit(MailClient& smtp) {
+  if (!smtp.Connected()) return;
+  try {
+    smtp.WriteLine("Quit");
+  } catch (...) {
+    smtp.Disconnect();
+    throw;
+  }
+  smtp.Disconnect();
+}
 
 bool SmtpExtensions::OffersAuth(std::string_view mechanism) const {
   for (const auto& offered : authMechanisms)

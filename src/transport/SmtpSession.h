@@ -32,4 +32,7 @@ SmtpExtensions SmtpGreet(MailClient& smtp);
 // "Authentication failed" and, on the next line, the server's last reply or the error.
 void SmtpAuthenticate(MailClient& smtp, const SmtpExtensions& extensions);
 
+// Says "Quit" (it needs no answer) and disconnects; disconnects also when sending fails.
+void SmtpQuit(MailClient& smtp);
+
 }  // namespace orvex
