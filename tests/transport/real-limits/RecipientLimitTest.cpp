@@ -13,26 +13,22 @@
 #include "store/Environment.h"
 #include "store/MessageNames.h"
 #include "support/Fakes.h"
+#include "support/MailServerFiles.h"
 #include "support/TempDirectory.h"
 #include "transport/SmtpDelivery.h"
 
 namespace orvex {
 namespace {
 
+using test::HarnessSetting;
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Counts = std::map<std::string, std::size_t>;
 
-std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  if (value == nullptr)
-    throw std::runtime_error(std::string(name) + " is not set: run me through mailservers.py");
-  return value;
-}
-
 // Messages in each of the 50 subscriber mailboxes sub1..sub50.
 Counts Mailboxes() {
-  const fs::path vmail = Env("ORVEX_SMTP_MAILDIRS");
+  const fs::path vmail = HarnessSetting("ORVEX_SMTP_MAILDIRS");
   Counts counts;
   for (int n = 1; n <= 50; ++n) {
     const fs::path dir = vmail / ("sub" + std::to_string(n)) / "new";
@@ -59,11 +55,11 @@ class RecipientLimitTest : public testing::Test {
  protected:
   void SetUp() override {
     list_ = temp_.MakeList("Sales");
-    domain_ = Env("ORVEX_SMTP_DOMAIN");
+    domain_ = HarnessSetting("ORVEX_SMTP_DOMAIN");
   }
   void Prepare(const std::string& extra) {
     temp_.Write("Data/Sales/maillist.ini",
-                "[General]\r\nSmtpHost=127.0.0.1\r\nSmtpPort=" + Env("ORVEX_SMTP_PORT") +
+                "[General]\r\nSmtpHost=127.0.0.1\r\nSmtpPort=" + HarnessSetting("ORVEX_SMTP_PORT") +
                     "\r\nFrom=sales@" + domain_ + "\r\n" + extra);
     // An address the relay does not know stands among the members.
     std::string store;

@@ -15,6 +15,7 @@
 #include "store/Environment.h"
 #include "store/MessageNames.h"
 #include "support/Fakes.h"
+#include "support/MailServerFiles.h"
 #include "support/TempDirectory.h"
 #include "transport/Pop3Retrieval.h"
 #include "transport/SmtpDelivery.h"
@@ -22,55 +23,15 @@
 namespace orvex {
 namespace {
 
+using test::AwaitEmpty;
+using test::AwaitFiles;
+using test::FilesIn;
+using test::HarnessSetting;
+using test::ReadFile;
+using test::WriteFile;
+
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
-
-std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  if (value == nullptr)
-    throw std::runtime_error(std::string(name) + " is not set: run me through mailservers.py");
-  return value;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-}
-
-std::vector<fs::path> FilesIn(const fs::path& dir) {
-  std::vector<fs::path> files;
-  if (fs::exists(dir))
-    for (const auto& e : fs::directory_iterator(dir))
-      if (e.is_regular_file()) files.push_back(e.path());
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
-// Waits until `dir` holds `count` files (delivery is asynchronous), up to 30 seconds.
-std::vector<fs::path> AwaitFiles(const fs::path& dir, std::size_t count) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  std::vector<fs::path> files = FilesIn(dir);
-  while (files.size() < count && std::chrono::steady_clock::now() < until) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // polling the condition
-    files = FilesIn(dir);
-  }
-  return files;
-}
-
-// Waits until `dir` is empty (the server expunges after the client has gone), up to 30 seconds.
-bool AwaitEmpty(const fs::path& dir) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!FilesIn(dir).empty() && std::chrono::steady_clock::now() < until)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // polling the condition
-  return FilesIn(dir).empty();
-}
 
 // What Postfix's virtual delivery puts in front of the message as it was sent.
 struct Delivered {
@@ -117,14 +78,14 @@ class RealServersTest : public testing::Test {
 };
 
 TEST_F(RealServersTest, RetrievesTwoMailboxesOfOneListFromDovecot) {
-  const fs::path maildirs = Env("ORVEX_POP3_MAILDIRS");
+  const fs::path maildirs = HarnessSetting("ORVEX_POP3_MAILDIRS");
   // Maildir files hold LF lines; the server sends CR LF and stuffs the dots.
   WriteFile(maildirs / "alice/Maildir/new/1.host",
             "Subject: first\n\n.\n..two dots\n. dot space\nend\n");
   WriteFile(maildirs / "alice/Maildir/new/2.host", "Subject: second\n\nbody\n");
   WriteFile(maildirs / "bob/Maildir/new/1.host", "Subject: third\n\n...\n");
   fs::create_directories(list_ + "Inbox");
-  const std::string port = Env("ORVEX_POP3_PORT");
+  const std::string port = HarnessSetting("ORVEX_POP3_PORT");
   temp_.Write("Data/Sales/maillist.ini",
               "[General]\r\nPop3Count=4\r\n"
               "Pop3Host1=127.0.0.1\r\nPop3Port1=" +
@@ -162,17 +123,18 @@ TEST_F(RealServersTest, RetrievesTwoMailboxesOfOneListFromDovecot) {
 }
 
 TEST_F(RealServersTest, DeliversPostDigestAndNoticeThroughPostfix) {
-  const fs::path vmail = Env("ORVEX_SMTP_MAILDIRS");
-  const std::string domain = Env("ORVEX_SMTP_DOMAIN");
+  const fs::path vmail = HarnessSetting("ORVEX_SMTP_MAILDIRS");
+  const std::string domain = HarnessSetting("ORVEX_SMTP_DOMAIN");
   temp_.Write(
       "Data/Sales/Outbox/A.msg",
       "From: ann@" + domain + "\r\nSubject: post\r\n\r\n.\r\n..\r\n.leading\r\n\r\nlast\r\n");
   temp_.Write("Data/Sales/Outbox/B.dig", "Subject: digest\r\n\r\ndigest body\n");
   temp_.Write("Data/Sales/Outbox/C.pri",
               "joe@" + domain + "\r\nSubject: notice\r\n\r\n. only a dot line follows\r\n.\r\n");
-  temp_.Write("Data/Sales/maillist.ini", "[General]\r\nSmtpHost=127.0.0.1\r\nSmtpPort=" +
-                                             Env("ORVEX_SMTP_PORT") + "\r\nFrom=sales@" + domain +
-                                             "\r\nControlAddress=sales-request@" + domain + "\r\n");
+  temp_.Write("Data/Sales/maillist.ini",
+              "[General]\r\nSmtpHost=127.0.0.1\r\nSmtpPort=" + HarnessSetting("ORVEX_SMTP_PORT") +
+                  "\r\nFrom=sales@" + domain + "\r\nControlAddress=sales-request@" + domain +
+                  "\r\n");
   TAccount list;
   list.Load(list_);
   for (int n = 1; n <= 50; ++n)

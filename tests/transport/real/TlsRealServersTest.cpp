@@ -18,6 +18,7 @@
 #include "store/Environment.h"
 #include "store/MessageNames.h"
 #include "support/Fakes.h"
+#include "support/MailServerFiles.h"
 #include "support/TempDirectory.h"
 #include "transport/Pop3Retrieval.h"
 #include "transport/SmtpDelivery.h"
@@ -25,47 +26,18 @@
 namespace orvex {
 namespace {
 
+using test::AwaitFiles;
+using test::FilesIn;
+using test::HarnessSetting;
+using test::ReadFile;
+
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
-
-std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  if (value == nullptr)
-    throw std::runtime_error(std::string(name) + " is not set: run me through mailservers.py");
-  return value;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::vector<fs::path> FilesIn(const fs::path& dir) {
-  std::vector<fs::path> files;
-  if (fs::exists(dir))
-    for (const auto& e : fs::directory_iterator(dir))
-      if (e.is_regular_file()) files.push_back(e.path());
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
-// Waits until `dir` holds `count` files (delivery is asynchronous), up to 30 seconds.
-std::vector<fs::path> AwaitFiles(const fs::path& dir, std::size_t count) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  std::vector<fs::path> files = FilesIn(dir);
-  while (files.size() < count && std::chrono::steady_clock::now() < until) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // polling the condition
-    files = FilesIn(dir);
-  }
-  return files;
-}
 
 // Another trust store for the process while it lives.
 class TrustOverride {
  public:
-  explicit TrustOverride(const std::string& file) : saved_(Env("SSL_CERT_FILE")) {
+  explicit TrustOverride(const std::string& file) : saved_(HarnessSetting("SSL_CERT_FILE")) {
     ::setenv("SSL_CERT_FILE", file.c_str(), 1);
   }
   ~TrustOverride() { ::setenv("SSL_CERT_FILE", saved_.c_str(), 1); }
@@ -94,9 +66,10 @@ class TlsRealServersTest : public testing::Test {
 
   // Delivers the list's Outbox with these SMTP settings lines.
   void Deliver(const std::string& settings) {
-    temp_.Write("Data/Sales/maillist.ini", "[General]\r\nFrom=sales@" + Env("ORVEX_SMTP_DOMAIN") +
-                                               "\r\nControlAddress=sales-request@" +
-                                               Env("ORVEX_SMTP_DOMAIN") + "\r\n" + settings);
+    temp_.Write("Data/Sales/maillist.ini",
+                "[General]\r\nFrom=sales@" + HarnessSetting("ORVEX_SMTP_DOMAIN") +
+                    "\r\nControlAddress=sales-request@" + HarnessSetting("ORVEX_SMTP_DOMAIN") +
+                    "\r\n" + settings);
     TAccount list;
     list.Load(list_);
     MailClient smtp(25);
@@ -113,16 +86,16 @@ class TlsRealServersTest : public testing::Test {
 };
 
 TEST_F(TlsRealServersTest, RetrievesOverStlsAndImplicitTlsFromDovecot) {
-  const fs::path maildirs = Env("ORVEX_POP3_MAILDIRS");
+  const fs::path maildirs = HarnessSetting("ORVEX_POP3_MAILDIRS");
   std::ofstream(maildirs / "alice/Maildir/new/1.host") << "Subject: over stls\n\n..dots\n";
   std::ofstream(maildirs / "bob/Maildir/new/1.host") << "Subject: over pop3s\n\nbody\n";
   fs::create_directories(list_ + "Inbox");
   auto box = [](int n, const char* host, const char* port, const char* user, const char* password,
                 int security) {
     const std::string k = std::to_string(n);
-    return "Pop3Host" + k + "=" + host + "\r\nPop3Port" + k + "=" + Env(port) + "\r\nName" + k +
-           "=" + user + "\r\nPassword" + k + "=" + EncipherPassword(password) + "\r\nPop3Security" +
-           k + "=" + std::to_string(security) + "\r\n";
+    return "Pop3Host" + k + "=" + host + "\r\nPop3Port" + k + "=" + HarnessSetting(port) +
+           "\r\nName" + k + "=" + user + "\r\nPassword" + k + "=" + EncipherPassword(password) +
+           "\r\nPop3Security" + k + "=" + std::to_string(security) + "\r\n";
   };
   // "localhost" is also ::1, where nothing listens: every address is tried. The third mailbox
   // names the server by an address its certificate does not hold.
@@ -145,19 +118,19 @@ TEST_F(TlsRealServersTest, RetrievesOverStlsAndImplicitTlsFromDovecot) {
 }
 
 TEST_F(TlsRealServersTest, DeliversOverStartTlsAndImplicitTlsWithAuthThroughPostfix) {
-  const std::string domain = Env("ORVEX_SMTP_DOMAIN");
-  const fs::path vmail = Env("ORVEX_SMTP_MAILDIRS");
+  const std::string domain = HarnessSetting("ORVEX_SMTP_DOMAIN");
+  const fs::path vmail = HarnessSetting("ORVEX_SMTP_MAILDIRS");
   // The STARTTLS port lists AUTH only after STARTTLS, and then PLAIN alone; both ports relay
   // for authenticated clients only.
   // Other tests deliver to these mailboxes too.
   const std::size_t before1 = FilesIn(vmail / "sub1/new").size();
   const std::size_t before2 = FilesIn(vmail / "sub2/new").size();
   temp_.Write("Data/Sales/Outbox/A.pri", "sub1@" + domain + "\r\nSubject: one\r\n\r\nfirst\r\n");
-  Deliver("SmtpHost=localhost\r\nSmtpPort=" + Env("ORVEX_SMTP_STARTTLS_PORT") +
+  Deliver("SmtpHost=localhost\r\nSmtpPort=" + HarnessSetting("ORVEX_SMTP_STARTTLS_PORT") +
           "\r\nSmtpSecurity=1\r\nSMTPUser=alice\r\nSMTPPassword=" +
           EncipherPassword("alice-secret") + "\r\n");
   temp_.Write("Data/Sales/Outbox/B.pri", "sub2@" + domain + "\r\nSubject: two\r\n\r\nsecond\r\n");
-  Deliver("SmtpHost=localhost\r\nSmtpPort=" + Env("ORVEX_SMTPS_PORT") +
+  Deliver("SmtpHost=localhost\r\nSmtpPort=" + HarnessSetting("ORVEX_SMTPS_PORT") +
           "\r\nSmtpSecurity=2\r\nSMTPUser=bob\r\nSMTPPassword=" + EncipherPassword("bob-secret") +
           "\r\n");
   EXPECT_EQ(RedEntries(), Lines{});
@@ -191,23 +164,24 @@ class TlsFailureTest : public TlsRealServersTest,
 
 TEST_P(TlsFailureTest, IsLoggedAndNothingIsSent) {
   const FailureCase& c = GetParam();
-  const std::string domain = Env("ORVEX_SMTP_DOMAIN");
+  const std::string domain = HarnessSetting("ORVEX_SMTP_DOMAIN");
   temp_.Write("Data/Sales/Outbox/A.pri", "joe@" + domain + "\r\nSubject: x\r\n\r\nbody\r\n");
-  std::string settings = "SmtpHost=" + std::string(c.host) + "\r\nSmtpPort=" + Env(c.port) +
-                         "\r\nSmtpSecurity=" + std::to_string(c.security) +
-                         "\r\nSMTPUser=alice\r\nSMTPPassword=" + EncipherPassword("alice-secret") +
-                         "\r\n";
+  std::string settings =
+      "SmtpHost=" + std::string(c.host) + "\r\nSmtpPort=" + HarnessSetting(c.port) +
+      "\r\nSmtpSecurity=" + std::to_string(c.security) +
+      "\r\nSMTPUser=alice\r\nSMTPPassword=" + EncipherPassword("alice-secret") + "\r\n";
   if (c.fingerprint) {
-    const std::string pin =
-        *c.fingerprint == "server" ? Lower(Env("ORVEX_TLS_FINGERPRINT")) : *c.fingerprint;
+    const std::string pin = *c.fingerprint == "server"
+                                ? Lower(HarnessSetting("ORVEX_TLS_FINGERPRINT"))
+                                : *c.fingerprint;
     settings += "SmtpTlsFingerprint=" + pin + "\r\n";
   }
   std::optional<TrustOverride> trust;
-  if (c.otherAuthority) trust.emplace(Env("ORVEX_TLS_OTHER_CA"));
+  if (c.otherAuthority) trust.emplace(HarnessSetting("ORVEX_TLS_OTHER_CA"));
   Deliver(settings);
   std::string red = c.red;
   if (const auto at = red.find("(it has)"); at != std::string::npos)
-    red.replace(at, 8, "(it has " + Env("ORVEX_TLS_FINGERPRINT") + ")");
+    red.replace(at, 8, "(it has " + HarnessSetting("ORVEX_TLS_FINGERPRINT") + ")");
   if (red.empty()) {
     EXPECT_EQ(RedEntries(), Lines{});
     EXPECT_TRUE(FilesIn(list_ + "Outbox").empty());
