@@ -33,4 +33,11 @@ std::vector<std::string> RecordingLogger::Texts() const {
   return texts;
 }
 
+std::vector<std::string> RecordingLogger::Texts(LogColour colour) const {
+  std::vector<std::string> texts;
+  for (const auto& e : entries)
+    if (e.colour == colour) texts.push_back(e.text);
+  return texts;
+}
+
 }  // namespace orvex::test

@@ -50,6 +50,7 @@ class RecordingLogger final : public Logger {
   void WriteAtCursor(std::string_view text) override { cursorWrites.emplace_back(text); }
   bool Contains(std::string_view text) const;
   std::vector<std::string> Texts() const;
+  std::vector<std::string> Texts(LogColour colour) const;  // the entries of one colour
 
   std::vector<LogEntry> entries;
   std::vector<std::string> cursorWrites;

@@ -1,6 +1,7 @@
 // Temporary program directories for tests.
 #include "support/TempDirectory.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -43,6 +44,15 @@ std::string TempDirectory::Read(std::string_view relative) const {
 
 bool TempDirectory::Exists(std::string_view relative) const {
   return std::filesystem::exists(path_ + std::string(relative));
+}
+
+std::vector<std::string> FileNamesIn(const std::string& path) {
+  std::vector<std::string> names;
+  std::error_code missing;
+  for (const auto& e : std::filesystem::directory_iterator(path, missing))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 void RemoveTree(const std::string& path) {

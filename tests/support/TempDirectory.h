@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orvex::test {
 
@@ -24,6 +25,9 @@ class TempDirectory {
  private:
   std::string path_;
 };
+
+// The names of the entries of a directory, sorted; none when it does not exist.
+std::vector<std::string> FileNamesIn(const std::string& path);
 
 // Removes a directory tree (test helper only).
 void RemoveTree(const std::string& path);

@@ -73,20 +73,8 @@ class DeliveryLimitsTest : public testing::Test {
     DeliverOutbox(list, smtp, env);
   }
 
-  Lines Files(const std::string& dir) const {
-    Lines names;
-    if (!std::filesystem::exists(list_ + dir)) return names;
-    for (const auto& e : std::filesystem::directory_iterator(list_ + dir))
-      names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-  Lines RedEntries() const {
-    Lines red;
-    for (const auto& e : log_.entries)
-      if (e.colour == LogColour::Red) red.push_back(e.text);
-    return red;
-  }
+  Lines Files(const std::string& dir) const { return test::FileNamesIn(list_ + dir); }
+  Lines RedEntries() const { return log_.Texts(LogColour::Red); }
   static std::vector<std::size_t> Sizes(const FakeSmtpRelay& relay) {
     std::vector<std::size_t> sizes;
     for (const auto& d : relay.Deliveries()) sizes.push_back(d.recipients.size());

@@ -61,20 +61,9 @@ class Pop3RetrievalTest : public testing::Test {
         [this](const std::string& dir) { return NextName(dir); }, log_, work_);
   }
 
-  Lines InboxFiles() const {
-    Lines names;
-    for (const auto& e : std::filesystem::directory_iterator(list_ + "Inbox"))
-      names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  Lines InboxFiles() const { return test::FileNamesIn(list_ + "Inbox"); }
 
-  Lines RedEntries() const {
-    Lines red;
-    for (const auto& e : log_.entries)
-      if (e.colour == LogColour::Red) red.push_back(e.text);
-    return red;
-  }
+  Lines RedEntries() const { return log_.Texts(LogColour::Red); }
 
   test::TempDirectory temp_;
   std::string list_;

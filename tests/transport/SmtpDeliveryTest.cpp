@@ -68,21 +68,9 @@ class SmtpDeliveryTest : public testing::Test {
     DeliverOutboxFiles(list_, settings, recipients, {}, clock_, smtp, log_);
   }
 
-  Lines Files(const std::string& dir) const {
-    Lines names;
-    if (!std::filesystem::exists(list_ + dir)) return names;
-    for (const auto& e : std::filesystem::directory_iterator(list_ + dir))
-      names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  Lines Files(const std::string& dir) const { return test::FileNamesIn(list_ + dir); }
 
-  Lines RedEntries() const {
-    Lines red;
-    for (const auto& e : log_.entries)
-      if (e.colour == LogColour::Red) red.push_back(e.text);
-    return red;
-  }
+  Lines RedEntries() const { return log_.Texts(LogColour::Red); }
 
   test::TempDirectory temp_;
   std::string list_;

@@ -116,10 +116,7 @@ TEST_F(RealServersTest, RetrievesTwoMailboxesOfOneListFromDovecot) {
   EXPECT_TRUE(log_.Contains("2 messages in mailbox"));
   EXPECT_TRUE(log_.Contains("0 messages in mailbox"));
   EXPECT_TRUE(log_.Contains("1 messages in mailbox"));
-  Lines red;
-  for (const auto& e : log_.entries)
-    if (e.colour == LogColour::Red) red.push_back(e.text);
-  EXPECT_EQ(red, (Lines{"-ERR [AUTH] Authentication failed."}));
+  EXPECT_EQ(log_.Texts(LogColour::Red), (Lines{"-ERR [AUTH] Authentication failed."}));
 }
 
 TEST_F(RealServersTest, DeliversPostDigestAndNoticeThroughPostfix) {

@@ -57,12 +57,7 @@ class TlsRealServersTest : public testing::Test {
  protected:
   void SetUp() override { list_ = temp_.MakeList("Sales"); }
 
-  Lines RedEntries() const {
-    Lines red;
-    for (const auto& e : log_.entries)
-      if (e.colour == LogColour::Red) red.push_back(e.text);
-    return red;
-  }
+  Lines RedEntries() const { return log_.Texts(LogColour::Red); }
 
   // Delivers the list's Outbox with these SMTP settings lines.
   void Deliver(const std::string& settings) {
