@@ -9,11 +9,14 @@
 #include <cstring>
 
 #include "platform/Error.h"
+#include "platform/FaultInjection.h"
 #include "platform/FileSystem.h"
 
 namespace orvex {
 
 bool RenameWithoutReplacing(const std::string& from, const std::string& to, DirectorySync sync) {
+  if (const int fault = TakeFileFault(FileOperation::Rename, to))
+    throw Error("Cannot rename " + from + " to " + to + ": " + std::strerror(fault));
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
     if (errno == EEXIST) return false;
     if (errno != EINVAL && errno != ENOSYS)

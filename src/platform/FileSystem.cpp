@@ -11,12 +11,15 @@
 #include <cstring>
 
 #include "platform/Error.h"
+#include "platform/FaultInjection.h"
 
 namespace orvex {
 namespace {
 
-mode_t ModeBits(FileMode mode) {
-  return mode == FileMode::Private ? 0600 : 0644;
+// Every file the service creates is its owner's alone from the moment it exists: queue files
+// and notices carry members' passwords and confirmation codes.
+mode_t ModeBits(FileMode) {
+  return 0600;
 }
 
 bool WriteAll(int fd, std::string_view content) {
@@ -51,11 +54,16 @@ void SyncDirectory(const std::string& path) {
 }
 
 std::optional<std::string> ReadWholeFile(const std::string& path) {
+  if (const int fault = TakeFileFault(FileOperation::Read, path)) {
+    errno = fault;
+    return std::nullopt;
+  }
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
     ::close(fd);
+    errno = EISDIR;
     return std::nullopt;
   }
   std::string content;
@@ -65,7 +73,9 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0) {
       if (errno == EINTR) continue;
+      const int error = errno;
       ::close(fd);
+      errno = error;
       return std::nullopt;
     }
     if (n == 0) break;
@@ -75,9 +85,60 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
   return content;
 }
 
+RegularFileRead ReadRegularFile(const std::string& path, size_t maxBytes) {
+  RegularFileRead result;
+  if (const int fault = TakeFileFault(FileOperation::Read, path)) {
+    result.outcome = RegularFileRead::Outcome::Failed;
+    result.error = fault;
+    return result;
+  }
+  // O_NOFOLLOW: a link is never followed to a file outside the list; O_NONBLOCK: opening a FIFO
+  // must not wait for a writer that never comes.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    result.error = errno;
+    result.outcome = errno == ENOENT  ? RegularFileRead::Outcome::Missing
+                     : errno == ELOOP ? RegularFileRead::Outcome::NotRegular
+                                      : RegularFileRead::Outcome::Failed;
+    return result;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    result.error = errno;
+    result.outcome = RegularFileRead::Outcome::Failed;
+  } else if (!S_ISREG(st.st_mode)) {
+    result.outcome = RegularFileRead::Outcome::NotRegular;
+  } else if (static_cast<unsigned long long>(st.st_size) > maxBytes) {
+    result.outcome = RegularFileRead::Outcome::TooLarge;
+  } else {
+    result.content.reserve(static_cast<size_t>(st.st_size));
+    char buffer[65536];
+    for (;;) {
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        result.error = errno;
+        result.outcome = RegularFileRead::Outcome::Failed;
+        break;
+      }
+      if (n == 0) break;
+      if (result.content.size() + static_cast<size_t>(n) > maxBytes) {  // grew while read
+        result.outcome = RegularFileRead::Outcome::TooLarge;
+        break;
+      }
+      result.content.append(buffer, static_cast<size_t>(n));
+    }
+  }
+  ::close(fd);
+  if (result.outcome != RegularFileRead::Outcome::Read) std::string().swap(result.content);
+  return result;
+}
+
 void ReplaceFileAtomically(const std::string& path, std::string_view content, FileMode mode,
                            const std::string& errorMessage) {
   const std::string message = errorMessage.empty() ? "Cannot create file " + path : errorMessage;
+  const auto fail = [&](int error) { throw Error(message + ": " + std::strerror(error)); };
+  if (const int fault = TakeFileFault(FileOperation::Write, path)) fail(fault);
   // Keep the permissions of an existing file (an operator may have tightened them).
   mode_t bits = ModeBits(mode);
   struct stat st {};
@@ -88,35 +149,61 @@ void ReplaceFileAtomically(const std::string& path, std::string_view content, Fi
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
     temporary = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, bits);
+    // Created owner-only; the wider bits of an existing file are given back once it is written.
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0 && errno != EEXIST) break;
   }
-  if (fd < 0) throw Error(message);
+  if (fd < 0) fail(errno);
   ::fchmod(fd, bits);  // the umask must not widen or narrow what was asked for
-  const bool ok = WriteAll(fd, content) && ::fsync(fd) == 0;
-  if (::close(fd) != 0 || !ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
+  bool ok = WriteAll(fd, content) && ::fsync(fd) == 0;
+  int error = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (ok) {
+    if (const int fault = TakeFileFault(FileOperation::Rename, path)) {
+      ok = false;
+      error = fault;
+    } else if (::rename(temporary.c_str(), path.c_str()) != 0) {
+      ok = false;
+      error = errno;
+    }
+  }
+  if (!ok) {
     ::unlink(temporary.c_str());
-    throw Error(message);
+    fail(error);
   }
   SyncDirectory(DirectoryOf(path));
 }
 
 bool CreateNewFile(const std::string& path, std::string_view content, FileMode mode) {
+  const auto fail = [&](int error) {
+    throw Error("Cannot create file " + path + ": " + std::strerror(error));
+  };
+  if (const int fault = TakeFileFault(FileOperation::Write, path)) fail(fault);
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, ModeBits(mode));
   if (fd < 0) {
     if (errno == EEXIST) return false;
-    throw Error("Cannot create file " + path);
+    fail(errno);
   }
-  const bool ok = WriteAll(fd, content) && ::fsync(fd) == 0;
-  if (::close(fd) != 0 || !ok) {
+  bool ok = WriteAll(fd, content) && ::fsync(fd) == 0;
+  int error = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (!ok) {
     ::unlink(path.c_str());
-    throw Error("Cannot create file " + path);
+    fail(error);
   }
   SyncDirectory(DirectoryOf(path));
   return true;
 }
 
 void WriteFileUnsynced(const std::string& path, std::string_view content, FileMode mode) {
+  if (const int fault = TakeFileFault(FileOperation::Write, path))
+    throw Error("Cannot create file " + path + ": " + std::strerror(fault));
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, ModeBits(mode));
   if (fd < 0) throw Error("Cannot create file " + path + ": " + std::strerror(errno));
   const bool ok = WriteAll(fd, content);
@@ -135,12 +222,18 @@ void SyncFileSystem(const std::string& directory) {
 }
 
 void RenameFile(const std::string& from, const std::string& to) {
+  if (const int fault = TakeFileFault(FileOperation::Rename, to))
+    throw Error("Cannot rename " + from + " to " + to + ": " + std::strerror(fault));
   if (::rename(from.c_str(), to.c_str()) != 0)
     throw Error("Cannot rename " + from + " to " + to + ": " + std::strerror(errno));
   SyncDirectory(DirectoryOf(to));
 }
 
 bool RemoveFile(const std::string& path) {
+  if (const int fault = TakeFileFault(FileOperation::Remove, path)) {
+    errno = fault;
+    return false;
+  }
   return ::unlink(path.c_str()) == 0;
 }
 

@@ -1,6 +1,7 @@
 // Files and directories: whole-file reads, atomic replacement, exclusive creation, scans.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -8,16 +9,29 @@
 
 namespace orvex {
 
-// Whether a file may hold passwords: such files are readable by their owner only.
+// Every file is created readable by its owner only. Private files (those that may hold passwords)
+// are also narrowed to the owner when an existing file had wider bits; a Normal file keeps the
+// bits an operator gave it.
 enum class FileMode { Normal, Private };
 
-// The whole content of a file, or nothing when it is missing or cannot be read.
+// The whole content of a file, or nothing when it is missing or cannot be read (errno says why).
 std::optional<std::string> ReadWholeFile(const std::string& path);
+
+// A queue file read without trusting what lies in the queue folder: links are not followed,
+// FIFOs and devices are not opened for a blocking read, and the size is bounded while reading.
+struct RegularFileRead {
+  enum class Outcome { Read, Missing, NotRegular, TooLarge, Failed };
+  Outcome outcome = Outcome::Read;
+  std::string content;  // with Outcome::Read only
+  int error = 0;        // the errno, with Outcome::Failed (and Missing)
+};
+RegularFileRead ReadRegularFile(const std::string& path, size_t maxBytes);
 
 // Replaces `path` atomically: a temporary file in the same directory is created with O_EXCL,
 // written, synced and renamed over the target, then the directory is synced. A kill at any
 // moment leaves either the old or the new file. Throws orvex::Error with `errorMessage`
-// (or "Cannot create file <path>" when empty) if it cannot be done.
+// (or "Cannot create file <path>" when empty) followed by ": " and the system's reason if it
+// cannot be done.
 void ReplaceFileAtomically(const std::string& path, std::string_view content,
                            FileMode mode = FileMode::Normal, const std::string& errorMessage = {});
 
@@ -38,7 +52,7 @@ void SyncFileSystem(const std::string& directory);
 // Renames within one file system and syncs the target's directory. Throws orvex::Error.
 void RenameFile(const std::string& from, const std::string& to);
 
-// Removes a file; returns false if it did not exist or could not be removed.
+// Removes a file; returns false if it did not exist or could not be removed (errno says why).
 bool RemoveFile(const std::string& path);
 
 // Creates one directory level; returns false when it exists or cannot be made (never throws).

@@ -10,7 +10,7 @@
 namespace orvex {
 
 std::optional<InstanceLock> InstanceLock::TryAcquire(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return std::nullopt;
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);

@@ -1,6 +1,8 @@
 // The list object: subscriber flags and selection, loading and saving the stores, the due test.
 #include "store/Account.h"
 
+#include <cstring>
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -169,7 +171,8 @@ TEST_F(AccountTest, StoreThatCannotBeLoadedIsEmptyAndItsSaveFails) {
     account.Save();
     FAIL() << "no error";
   } catch (const Error& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot create file " + list + "pending.ini");
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot create file " + list + "pending.ini: " + std::strerror(EISDIR));
   }
   EXPECT_EQ(Read("subscribers.ini"), "a@x=,pw\r\nb@x=,pw2\r\n");  // saved before the failure
   EXPECT_EQ(Read("signatures.ini"), "old\r\n");                   // not reached

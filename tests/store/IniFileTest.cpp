@@ -1,6 +1,8 @@
 // Profile files: the reading rules both programs rely on and the byte-exact write-through.
 #include "store/IniFile.h"
 
+#include <cstring>
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -289,7 +291,7 @@ TEST_F(IniFileOnDisk, FailedWriteRaisesAndKeepsTheOldState) {
     file.WriteString("General", "LastChecked", "x");
     FAIL() << "no error";
   } catch (const Error& e) {
-    EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
+    EXPECT_EQ(std::string(e.what()), "Unable to write to " + path + ": " + std::strerror(ENOENT));
   }
   EXPECT_EQ(file.Text(), "");
   EXPECT_EQ(file.ReadString("General", "LastChecked", "none"), "none");
@@ -305,7 +307,8 @@ TEST_F(IniFileOnDisk, ReadOnlyDirectoryRaisesUnableToWrite) {
     file.WriteString("General", "Name", "b");
     ADD_FAILURE() << "no error";
   } catch (const Error& e) {
-    EXPECT_EQ(std::string(e.what()), "Unable to write to " + list + "maillist.ini");
+    EXPECT_EQ(std::string(e.what()),
+              "Unable to write to " + list + "maillist.ini: " + std::strerror(EACCES));
   }
   ::chmod(list.c_str(), 0700);
   EXPECT_EQ(file.ReadString("General", "Name", ""), "a");
