@@ -149,6 +149,7 @@ void TOrvexEditorForm::SaveDialUp() {
   ini.WriteInteger(kDialUpSection, "Attempts", Attempts->StoredValue());
   ini.WriteInteger(kDialUpSection, "Pause", Pause->StoredValue());
   ini.WriteString(kDialUpSection, "Entry", entry);
+  ini.Save();
   storedEntry_ = entry;
   SetDialUpSaved(true);
 }

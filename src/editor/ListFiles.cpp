@@ -7,6 +7,7 @@
 
 #include <cstdio>
 
+#include "platform/Error.h"
 #include "platform/FileSystem.h"
 #include "store/IniFile.h"
 
@@ -36,10 +37,21 @@ std::vector<ListEntry> FindLists(const std::string& programDirectory) {
 }
 
 std::string NewListDirectory(const std::string& programDirectory, const Clock& clock) {
-  for (;;) {
-    std::string path = programDirectory + "Data/" + TimeStamp(clock.Now()) + "/";
+  // The clock moves on within a few tries; one that stands still (or a run of taken names) must
+  // not hold the editor for ever, so a counter takes over.
+  constexpr int kClockTries = 1000;
+  constexpr int kCounterTries = 100000;
+  std::string stamp;
+  for (int attempt = 0; attempt < kClockTries; ++attempt) {
+    stamp = TimeStamp(clock.Now());
+    std::string path = programDirectory + "Data/" + stamp + "/";
     if (!DirectoryExists(path)) return path;
   }
+  for (int counter = 2; counter < kCounterTries; ++counter) {
+    std::string path = programDirectory + "Data/" + stamp + "-" + std::to_string(counter) + "/";
+    if (!DirectoryExists(path)) return path;
+  }
+  throw Error("No free name for a new list directory in " + programDirectory + "Data/");
 }
 
 bool DeleteTree(const std::string& path) {

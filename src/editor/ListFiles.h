@@ -18,7 +18,9 @@ struct ListEntry {
 std::vector<ListEntry> FindLists(const std::string& programDirectory);
 
 // programDirectory + "Data/" + the 17 digits of the current time + "/", formed again from the
-// then current time while a directory of that path exists. Nothing is created.
+// then current time while a directory of that path exists. When the clock does not move on
+// (1000 tries), "-2", "-3" ... follow the digits; orvex::Error when even those are taken.
+// Nothing is created.
 std::string NewListDirectory(const std::string& programDirectory, const Clock& clock);
 
 // Deletes the directory `path` (ending with "/") and everything in it. Stops at the first entry

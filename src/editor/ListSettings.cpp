@@ -141,13 +141,12 @@ void TOrvexEditorForm::CheckFingerprints() const {
 }
 
 void TOrvexEditorForm::SaveListSettings() {
-  // Refused before the first write, so that the file is not left half saved.
+  // Refused before anything is written. The changes gather in memory and reach the file in one
+  // replacement at Save(), so a kill or a full disk leaves the list all old or all new.
   CheckFingerprints();
   CreateDirectoryOnce(currentListDir_);
   IniFile ini(currentListDir_ + "maillist.ini");
-  const std::string name = TextOf(listName_);
-  ini.WriteString(kGeneral, "Name", name);
-  ini.WriteString(kGeneral, "Name", name);
+  ini.WriteString(kGeneral, "Name", TextOf(listName_));
   ini.WriteString(kGeneral, "Address", TextOf(address_));
   ini.WriteString(kGeneral, "ControlAddress", TextOf(control_));
   ini.WriteString(kGeneral, "Moderator", TextOf(moderator_));
@@ -193,6 +192,7 @@ void TOrvexEditorForm::SaveListSettings() {
     if (!slot.text.KeepStored())
       WriteNoticeTextForEditor(ini, info.writeSection, slot.text.Bytes());
   }
+  ini.Save();
   ReplaceFileAtomically(currentListDir_ + "subscribers.ini", subscribers_->Lines().Text(),
                         FileMode::Private);
   listSaved_ = true;

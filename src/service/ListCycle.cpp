@@ -1,6 +1,8 @@
 // The list cycle: due test, stages, LastChecked, and the store save at the end of a due visit.
 #include "service/ListCycle.h"
 
+#include <algorithm>
+
 #include "platform/FileSystem.h"
 #include "platform/StopSignal.h"
 #include "store/Account.h"
@@ -11,6 +13,8 @@ namespace {
 
 const char* const kStoreFiles[] = {"subscribers.ini", "pending.ini", "signatures.ini"};
 const char* const kMessageDirectories[] = {"Inbox", "Outbox", "Digest"};
+// How often an unreadable maillist.ini is reported while it stays so: the default CheckInterval.
+constexpr double kUnreadableReportDays = 10.0 / (24 * 60);
 
 std::string ErrorText(const std::exception& e) {
   return e.what();
@@ -40,12 +44,21 @@ void ListCycle::Run(const std::string& listDirectory) {
 
 bool ListCycle::IsDue(const std::string& listDirectory) {
   const FileIdentity directory = IdentityOf(listDirectory);
-  const FileIdentity settings = IdentityOf(listDirectory + "maillist.ini");
+  const std::string settingsPath = listDirectory + "maillist.ini";
+  const FileIdentity settings = IdentityOf(settingsPath);
   const auto known = visits_.find(listDirectory);
   if (known != visits_.end() && known->second.directory == directory &&
       known->second.settings == settings) {
     return IsDueAt(known->second.lastChecked, known->second.checkInterval, env_.clock.Now());
   }
+  // The due test reads only maillist.ini; the stores are loaded for a due list alone.
+  const IniFile config(settingsPath);
+  if (config.Unreadable()) {
+    // Its defaults say nothing about the list: no visit, and nothing made or changed in it.
+    ReportUnreadable(settingsPath, config.ReadFailure());
+    return false;
+  }
+  unreadable_.erase(settingsPath);
   for (const char* dir : kMessageDirectories) CreateDirectoryOnce(listDirectory + dir);
   // A list visited for the first time gets its empty stores; existing ones are not touched,
   // so a list that is not due costs no writes.
@@ -53,11 +66,38 @@ bool ListCycle::IsDue(const std::string& listDirectory) {
     const std::string path = listDirectory + store;
     if (!FileExists(path)) CreateNewFile(path, "");
   }
-  // The due test reads only maillist.ini; the stores are loaded for a due list alone.
-  const IniFile config(listDirectory + "maillist.ini");
-  Visit visit{IdentityOf(listDirectory), settings, LastCheckedOf(config), CheckIntervalOf(config)};
+  double lastChecked = LastCheckedOf(config);
+  if (const auto kept = keptLastChecked_.find(listDirectory); kept != keptLastChecked_.end())
+    lastChecked = std::max(lastChecked, kept->second);
+  Visit visit{IdentityOf(listDirectory), settings, lastChecked, CheckIntervalOf(config)};
   visits_[listDirectory] = visit;
   return IsDueAt(visit.lastChecked, visit.checkInterval, env_.clock.Now());
+}
+
+void ListCycle::ReportUnreadable(const std::string& path, const std::string& reason) {
+  const double now = ToDays(env_.clock.Now());
+  const auto known = unreadable_.find(path);
+  if (known != unreadable_.end() && known->second.reason == reason &&
+      now >= known->second.reportedAt && now - known->second.reportedAt < kUnreadableReportDays)
+    return;
+  unreadable_[path] = {reason, now};
+  env_.log.WriteLog("Cannot read " + path + ": " + reason + "; the list is passed over", 1,
+                    LogColour::Red);
+}
+
+void ListCycle::SaveSettings(TAccount& account) {
+  if (!account.Config().HasUnsavedChanges()) return;
+  try {
+    account.Config().Save();
+    keptLastChecked_.erase(account.ListDir());
+  } catch (const std::exception& e) {
+    env_.log.WriteLog(ErrorText(e), 1, LogColour::Red);
+    keptLastChecked_[account.ListDir()] = account.LastChecked();
+  }
+}
+
+void ListCycle::Progress(const std::string& what) const {
+  if (stages_.progress) stages_.progress(what);
 }
 
 void ListCycle::RunStage(const char* what, const std::function<void()>& stage) {
@@ -72,29 +112,48 @@ void ListCycle::RunStage(const char* what, const std::function<void()>& stage) {
 void ListCycle::RunDue(const std::string& listDirectory) {
   TAccount account;
   account.Load(listDirectory);
+  if (account.Config().Unreadable()) {  // became unreadable since the due test
+    ReportUnreadable(listDirectory + "maillist.ini", account.Config().ReadFailure());
+    return;
+  }
   const std::string name = account.Config().ReadString("General", "Name", "Unnamed");
   env_.log.WriteLog("Processing \"" + name + "\"", 2, LogColour::White);
   console_.SetTitle("ORVEX [Processing \"" + name + "\"]");
+  const std::string processing = "Processing \"" + name + "\": ";
 
   bool connected = true;
   if (stages_.dialUp) {
+    Progress(processing + "dial-up");
     RunStage("Dial-up", [&] { connected = stages_.dialUp(account); });
   }
   if (!connected) {
     env_.log.WriteLog("Cannot establish dial-up connection", 1, LogColour::Red);
     if (!Terminated()) account.WriteLastChecked(env_.clock.Now());
+    SaveSettings(account);
     account.Save();
     env_.log.WriteLog("Idle", 1, LogColour::White);
     console_.SetTitle("ORVEX [Idle]");
+    Progress("Idle");
     return;
   }
-  if (!Terminated() && stages_.retrieve) RunStage("Retrieval", [&] { stages_.retrieve(account); });
-  if (!Terminated() && stages_.process) RunStage("Processing", [&] { stages_.process(account); });
-  if (!Terminated() && stages_.deliver) RunStage("Delivery", [&] { stages_.deliver(account); });
-  if (stages_.hangUp) RunStage("Hang-up", [&] { stages_.hangUp(); });
+  const auto stage = [&](const char* what, const char* label,
+                         const std::function<void(TAccount&)>& run) {
+    if (Terminated() || !run) return;
+    Progress(processing + label);
+    RunStage(what, [&] { run(account); });
+  };
+  stage("Retrieval", "retrieval", stages_.retrieve);
+  stage("Processing", "processing", stages_.process);
+  stage("Delivery", "delivery", stages_.deliver);
+  if (stages_.hangUp) {
+    Progress(processing + "hang-up");
+    RunStage("Hang-up", [&] { stages_.hangUp(); });
+  }
   if (!Terminated()) account.WriteLastChecked(env_.clock.Now());
+  SaveSettings(account);
   if (!Terminated()) env_.log.WriteLog("Idle", 1, LogColour::White);
   console_.SetTitle("ORVEX [Idle]");
+  Progress("Idle");
   account.Save();
 }
 

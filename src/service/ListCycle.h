@@ -22,6 +22,9 @@ struct CycleStages {
   std::function<void(TAccount&)> process;
   std::function<void(TAccount&)> deliver;
   std::function<void()> hangUp;
+  // Told what the cycle is doing ("Processing "Sales": retrieval", "Idle") when each stage
+  // starts; the service passes it on to systemd. Optional.
+  std::function<void(const std::string&)> progress;
 };
 
 // Calls `action` with the path ("<dataPath><name>/") of every list directory under `dataPath`,
@@ -43,6 +46,12 @@ class ListCycle {
   void RunStage(const char* what, const std::function<void()>& stage);
 
   bool IsDue(const std::string& listDirectory);
+  // One red line for a maillist.ini that exists but cannot be read; repeated while it lasts
+  // at most once per default check interval, so that the log is not flooded once a second.
+  void ReportUnreadable(const std::string& path, const std::string& reason);
+  // Saves LastChecked; when the file cannot be written the due time is kept in memory instead.
+  void SaveSettings(TAccount& account);
+  void Progress(const std::string& what) const;
 
   // What the last visit of each list learnt, valid while neither the list directory nor its
   // maillist.ini has changed since: then the directories and store files it made still exist
@@ -54,10 +63,21 @@ class ListCycle {
     long long checkInterval = 0;
   };
 
+  struct Unreadable {
+    std::string reason;
+    double reportedAt = 0;
+  };
+
   const Environment& env_;
   ConsoleLog& console_;
   CycleStages stages_;
   std::unordered_map<std::string, Visit> visits_;
+  // LastChecked of lists whose maillist.ini could not be written at the end of their visit
+  // (full disk, read-only, over the size limit): without it such a list would be due again at
+  // once, and its members would get the same mail at every pass.
+  std::unordered_map<std::string, double> keptLastChecked_;
+  // maillist.ini files that could not be read, by path.
+  std::unordered_map<std::string, Unreadable> unreadable_;
 };
 
 }  // namespace orvex

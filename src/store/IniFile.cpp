@@ -1,11 +1,17 @@
-// Profile files kept as their lines (with each line's own line end), indexed by section and key,
-// and written through after every change.
+// Profile files kept as their lines (with each line's own line end), indexed by section and key;
+// the changes made are kept apart so that Save() can apply them to the file as it is then.
 #include "store/IniFile.h"
 
-#include <fstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <limits>
 
 #include "platform/Error.h"
+#include "platform/FaultInjection.h"
 
 namespace orvex {
 namespace {
@@ -94,33 +100,83 @@ bool ParseInteger(std::string_view s, long long& out) {
   return true;
 }
 
+struct SettingsRead {
+  enum class Outcome { Missing, Whole, Truncated, Unreadable };
+  Outcome outcome = Outcome::Whole;
+  std::string content;  // at most IniFile::kMaximumFileSize bytes
+  std::string failure;  // why it was not read whole
+};
+
+std::string TooLargeText() {
+  return "larger than " + std::to_string(IniFile::kMaximumFileSize) + " bytes";
+}
+
+// Reads up to one byte past the limit: enough to tell a file that is too large. A FIFO in the
+// file's place must not block the reader, and a directory or device is no settings file.
+SettingsRead ReadSettingsFile(const std::string& path) {
+  SettingsRead result;
+  const auto fail = [&](std::string why) {
+    result.outcome = SettingsRead::Outcome::Unreadable;
+    result.failure = std::move(why);
+    result.content.clear();
+    return result;
+  };
+  if (const int fault = TakeFileFault(FileOperation::Read, path)) return fail(std::strerror(fault));
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) {
+      result.outcome = SettingsRead::Outcome::Missing;
+      return result;
+    }
+    return fail(std::strerror(errno));
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    const int error = errno;
+    ::close(fd);
+    return fail(std::strerror(error));
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return fail(S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file");
+  }
+  char buffer[65536];
+  while (result.content.size() <= IniFile::kMaximumFileSize) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int error = errno;
+      ::close(fd);
+      return fail(std::strerror(error));
+    }
+    if (n == 0) break;
+    result.content.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  if (result.content.size() > IniFile::kMaximumFileSize) {
+    result.content.resize(IniFile::kMaximumFileSize);
+    result.outcome = SettingsRead::Outcome::Truncated;
+    result.failure = TooLargeText();
+  }
+  return result;
+}
+
+std::string ChangeKey(std::string_view section, std::string_view key) {
+  std::string text = Lower(section);
+  text.push_back('\0');
+  text.append(Lower(key));
+  return text;
+}
+
 }  // namespace
 
 IniFile::IniFile(std::string path, FileMode mode) : path_(std::move(path)), mode_(mode) {
-  std::ifstream in(path_, std::ios::binary);
-  if (!in) {
-    // Missing is fine; present but unreadable must not be overwritten by what little we know.
-    writable_ = !FileExists(path_) && !DirectoryExists(path_);
-    Parse({}, false);
-    return;
-  }
-  // Read in pieces up to one byte past the limit: enough to tell a file that is too large.
-  std::string content;
-  char buffer[65536];
-  while (content.size() <= kMaximumFileSize && in) {
-    in.read(buffer, sizeof buffer);
-    content.append(buffer, static_cast<std::size_t>(in.gcount()));
-  }
-  if (in.bad()) {
-    writable_ = false;
-    content.clear();
-  }
-  const bool truncated = content.size() > kMaximumFileSize;
-  if (truncated) {
-    content.resize(kMaximumFileSize);
-    writable_ = false;
-  }
-  Parse(content, truncated);
+  // Present but unreadable (or read in part) must not be overwritten by what little we know:
+  // Save() reads the file again and refuses then.
+  SettingsRead read = ReadSettingsFile(path_);
+  unreadable_ = read.outcome == SettingsRead::Outcome::Unreadable;
+  readFailure_ = std::move(read.failure);
+  Parse(read.content, read.outcome == SettingsRead::Outcome::Truncated);
 }
 
 IniFile IniFile::FromText(std::string_view text) {
@@ -216,34 +272,72 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
                           section.front() == ';';
   const bool badKey = key.empty() || Trim(key) != key || HasAny(key, kLineBreakOrNul) ||
                       HasAny(key, "=") || key.front() == '[' || key.front() == ';';
-  if (badSection || badKey || HasAny(value, kLineBreakOrNul) || !writable_) FailWrite();
+  if (badSection || badKey || HasAny(value, kLineBreakOrNul)) FailWrite();
+  Change change{std::string(section), std::string(key), false, std::string(value)};
+  Apply(change);
+  Record(std::move(change));
+}
 
-  std::vector<Line> previous = lines_;
-  const Section* s = FindSection(section);
+void IniFile::DeleteKey(std::string_view section, std::string_view key) {
+  Change change{std::string(section), std::string(key), true, {}};
+  Apply(change);
+  Record(std::move(change));
+}
+
+void IniFile::Record(Change change) {
+  const auto [it, added] =
+      changeIndex_.try_emplace(ChangeKey(change.section, change.key), changes_.size());
+  if (added) {
+    changes_.push_back(std::move(change));
+  } else {
+    changes_[it->second].deleted = change.deleted;
+    changes_[it->second].value = std::move(change.value);
+  }
+}
+
+void IniFile::Apply(const Change& change) {
+  const Section* s = FindSection(change.section);
+  if (change.deleted) {
+    if (s == nullptr) return;
+    const std::string lowerKey = Lower(change.key);
+    // Every occurrence: a later line of the same key would otherwise count in its place.
+    std::vector<Line> kept;
+    kept.reserve(lines_.size());
+    bool inSection = false;
+    for (Line& line : lines_) {
+      const Classified c = Classify(line.text);
+      if (c.kind == LineKind::Section) inSection = Lower(c.name) == Lower(s->name);
+      if (inSection && c.kind == LineKind::Key && Lower(c.name) == lowerKey) continue;
+      kept.push_back(std::move(line));
+    }
+    lines_ = std::move(kept);
+    Reindex();
+    return;
+  }
   std::size_t existing = lines_.size();
   if (s != nullptr) {
-    const auto it = s->keys.find(Lower(key));
+    const auto it = s->keys.find(Lower(change.key));
     if (it != s->keys.end()) existing = it->second;
   }
   if (existing < lines_.size()) {
     std::string& text = lines_[existing].text;
     text.resize(text.find('=') + 1);
-    text.append(value);
+    text.append(change.value);
   } else {
     std::vector<Line> added;
     if (s == nullptr) {
       std::string header;
-      header.append("[").append(section).append("]");
+      header.append("[").append(change.section).append("]");
       added.push_back({std::move(header), "\r\n"});
     }
     std::string pair;
-    pair.append(key).append("=").append(value);
+    pair.append(change.key).append("=").append(change.value);
     added.push_back({std::move(pair), "\r\n"});
     const std::size_t at = s == nullptr ? lines_.size() : InsertPosition(s->headers.front());
     if (at > 0 && lines_[at - 1].end.empty()) lines_[at - 1].end = "\r\n";
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), added.begin(), added.end());
   }
-  Persist(std::move(previous));
+  Reindex();
 }
 
 void IniFile::WriteInteger(std::string_view section, std::string_view key, long long value) {
@@ -254,20 +348,34 @@ void IniFile::WriteBool(std::string_view section, std::string_view key, bool val
   WriteString(section, key, value ? "1" : "0");
 }
 
-void IniFile::Persist(std::vector<Line> previous) {
-  if (!path_.empty()) {
-    try {
-      ReplaceFileAtomically(path_, Text(), mode_, "Unable to write to " + path_);
-    } catch (...) {
-      lines_ = std::move(previous);
-      throw;
-    }
+void IniFile::Save() {
+  if (changes_.empty()) return;
+  if (path_.empty()) {
+    changes_.clear();
+    changeIndex_.clear();
+    return;
   }
-  Reindex();
+  // What was written after a read that was not whole may rest on defaults that are not the
+  // file's values: it must not replace them, even once the file can be read again.
+  if (!readFailure_.empty()) throw Error("Unable to write to " + path_ + ": " + readFailure_);
+  // Read, apply, replace: whatever else changed in the file since it was read stays as it is.
+  const SettingsRead read = ReadSettingsFile(path_);
+  if (read.outcome == SettingsRead::Outcome::Unreadable ||
+      read.outcome == SettingsRead::Outcome::Truncated)
+    throw Error("Unable to write to " + path_ + ": " + read.failure);
+  IniFile merged;
+  merged.Parse(read.content, false);
+  for (const Change& change : changes_) merged.Apply(change);
+  ReplaceFileAtomically(path_, merged.Text(), mode_, "Unable to write to " + path_);
+  lines_ = std::move(merged.lines_);
+  sections_ = std::move(merged.sections_);
+  sectionIndex_ = std::move(merged.sectionIndex_);
+  changes_.clear();
+  changeIndex_.clear();
 }
 
 void IniFile::FailWrite() const {
-  throw Error("Unable to write to " + path_);
+  throw Error("Unable to write to " + path_ + ": a name or value the file cannot hold");
 }
 
 std::vector<std::string> IniFile::SectionNames() const {

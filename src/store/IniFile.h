@@ -1,5 +1,5 @@
 // Profile (INI) files: sectioned key=value settings with the read and write rules that the
-// service and the editor both rely on. Every write replaces the file atomically at once.
+// service and the editor both rely on. Writes gather in memory; one Save() replaces the file.
 #pragma once
 
 #include <cstddef>
@@ -30,11 +30,19 @@ class IniFile {
   // never written, so that its unread part cannot be lost.
   static constexpr std::size_t kMaximumFileSize = 16 * 1024 * 1024;
 
-  // Reads the file if it exists (missing: every key gives its default). Files created by a write
-  // get mode 0600 with FileMode::Private (the settings files can hold passwords).
+  // Reads the file if it exists (missing: every key gives its default). The file is opened
+  // without blocking and only when it is a regular file (or a link to one). Files created by
+  // Save() get mode 0600 with FileMode::Private (the settings files can hold passwords).
   explicit IniFile(std::string path, FileMode mode = FileMode::Private);
-  // In memory only; writes stay in memory.
+  // In memory only; Save() does nothing.
   static IniFile FromText(std::string_view text);
+
+  // The file exists but could not be read (no permission, a directory or FIFO in its place, an
+  // I/O error): every key reads as its default, which says nothing about the real settings.
+  bool Unreadable() const { return unreadable_; }
+  // Why the file could not be read whole (unreadable, or larger than kMaximumFileSize); empty
+  // when it was read whole or is missing.
+  const std::string& ReadFailure() const { return readFailure_; }
 
   std::string ReadString(std::string_view section, std::string_view key,
                          std::string_view def) const;
@@ -44,13 +52,25 @@ class IniFile {
   // Read as an integer: any value other than 0 is true.
   bool ReadBool(std::string_view section, std::string_view key, bool def) const;
 
-  // Each write goes to the file at once; failure raises orvex::Error "Unable to write to <path>"
-  // and leaves the object as it was. Names that the file could not hold (empty, blanks at
-  // either end, line breaks, NUL, "=" in a key, "]" in a section) and values with line breaks or
-  // NUL are refused the same way, since they would change other settings when read back.
+  // A write changes the object at once and the file only at the next Save(). Names that the file
+  // could not hold (empty, blanks at either end, line breaks, NUL, "=" in a key, "]" in a
+  // section) and values with line breaks or NUL raise orvex::Error "Unable to write to <path>"
+  // and leave the object as it was, since they would change other settings when read back.
   void WriteString(std::string_view section, std::string_view key, std::string_view value);
   void WriteInteger(std::string_view section, std::string_view key, long long value);
   void WriteBool(std::string_view section, std::string_view key, bool value);
+  // Removes every line of the key in every occurrence of the section (at the next Save()).
+  void DeleteKey(std::string_view section, std::string_view key);
+
+  // Writes this object's own changes -- the keys written and deleted since it was read or last
+  // saved, and nothing else -- into the file as it is on disk now, and replaces the file once,
+  // atomically: a key someone else changed meanwhile keeps their value. Afterwards the object
+  // holds the file as written. Refuses (orvex::Error "Unable to write to <path>: <reason>",
+  // the changes kept for another try) when the file could not be read whole when this object
+  // read it (its values may rest on defaults), cannot be read whole now, or cannot be replaced.
+  // Does nothing when there is nothing to save or the object has no file.
+  void Save();
+  bool HasUnsavedChanges() const { return !changes_.empty(); }
 
   // Each name once, in the spelling and order of its first occurrence.
   std::vector<std::string> SectionNames() const;
@@ -58,7 +78,7 @@ class IniFile {
 
   // The file's path; empty for an object made from text.
   const std::string& Path() const { return path_; }
-  // The whole text as it would be written.
+  // The whole text as it would be written were the file on disk unchanged.
   std::string Text() const;
 
  private:
@@ -75,17 +95,29 @@ class IniFile {
     std::unordered_map<std::string, std::size_t> keys;  // lower-case key -> first line
   };
 
+  // One key written (a value) or deleted (none), in the spelling of its first change.
+  struct Change {
+    std::string section;
+    std::string key;
+    bool deleted = false;
+    std::string value;
+  };
+
   void Parse(std::string_view text, bool truncated);
   void Reindex();
   const Section* FindSection(std::string_view section) const;
   const std::string* FindValueLine(std::string_view section, std::string_view key) const;
   std::size_t InsertPosition(std::size_t header) const;
-  void Persist(std::vector<Line> previous);
+  void Apply(const Change& change);
+  void Record(Change change);
   [[noreturn]] void FailWrite() const;
 
   std::string path_;
   FileMode mode_ = FileMode::Private;
-  bool writable_ = true;
+  bool unreadable_ = false;
+  std::string readFailure_;
+  std::vector<Change> changes_;                               // in the order first made
+  std::unordered_map<std::string, std::size_t> changeIndex_;  // "section\0key" lower -> changes_
   std::vector<Line> lines_;
   std::vector<Section> sections_;
   std::unordered_map<std::string, std::size_t> sectionIndex_;  // lower-case name -> sections_

@@ -331,6 +331,14 @@ class EditorPartsTest : public QObject {
 
   void NewListDirectoryIsTheTimeStampAndAvoidsExistingOnes() {
     TempDirectory dir;
+    class FixedClock final : public Clock {
+     public:
+      explicit FixedClock(LocalDateTime t) : t_(t) {}
+      LocalDateTime Now() const override { return t_; }
+
+     private:
+      LocalDateTime t_;
+    };
     class SteppingClock final : public Clock {
      public:
       LocalDateTime Now() const override {
@@ -343,6 +351,12 @@ class EditorPartsTest : public QObject {
     QCOMPARE(NewListDirectory(dir.Path(), clock), dir.Path() + "Data/20261207023354123/");
     dir.MakeList("20261207023354124");
     QCOMPARE(NewListDirectory(dir.Path(), clock), dir.Path() + "Data/20261207023354125/");
+
+    // A clock that stands still on a taken name: a counter, not an endless loop.
+    FixedClock stopped({2026, 12, 7, 2, 33, 54, 123, 60});
+    dir.MakeList("20261207023354123");
+    dir.MakeList("20261207023354123-2");
+    QCOMPARE(NewListDirectory(dir.Path(), stopped), dir.Path() + "Data/20261207023354123-3/");
   }
 
   void InterlockRefusesBesideTheServiceAndHandsOverToAFirstEditor() {

@@ -20,6 +20,7 @@
 #include "editor/BoundedSpinBox.h"
 #include "editor/ChoiceBox.h"
 #include "editor/Dialogs.h"
+#include "platform/FaultInjection.h"
 #include "platform/FileSystem.h"
 #include "store/NameValueList.h"
 
@@ -745,6 +746,43 @@ class MainWindowTest : public QObject {
     QVERIFY(editor.window->ListSaved());
     QVERIFY(editor.ListFile("L", "maillist.ini")
                 .find("Pop3TlsFingerprint1=" + std::string(64, 'F') + "\r\n") != std::string::npos);
+  }
+
+  void OneSaveReplacesEachFileOnceAndKeepsWhatItDidNotEdit() {
+    EditorFixture editor;
+    const std::string old = "[General]\r\nName=L\r\nAddress=old@example.org\r\n";
+    editor.dir.Write("Data/L/maillist.ini", old);
+    editor.OpenList("L");
+    editor.Type("Address", QStringLiteral("new@example.org"));
+    editor.Type("ListName", QStringLiteral("Renamed"));
+
+    // The one replacement failing (a full disk, or a kill before its rename) leaves the file
+    // all old: no key of the save reached it.
+    InjectFileFault({FileOperation::Rename, 1, 1, ENOSPC, "maillist.ini"});
+    editor.Click("SaveSettings");
+    ClearFileFaults();
+    QCOMPARE(editor.boxes.asked.size(), std::size_t{1});
+    QCOMPARE(editor.boxes.asked[0].kind, BoxKind::Error);
+    QCOMPARE(editor.ListFile("L", "maillist.ini"), old);
+    QVERIFY(!editor.window->ListSaved());
+
+    // The service writes LastChecked while the operator edits.
+    ReplaceFileAtomically(editor.window->CurrentListDir() + "maillist.ini",
+                          old + "LastChecked=07.12.2026 02:40:00\r\n");
+    // A second replacement of either file in one save would fail here: there is none.
+    InjectFileFault({FileOperation::Write, 2, 0, ENOSPC, "maillist.ini"});
+    InjectFileFault({FileOperation::Write, 2, 0, ENOSPC, "subscribers.ini"});
+    editor.Click("SaveSettings");
+    ClearFileFaults();
+    QCOMPARE(editor.boxes.asked.size(), std::size_t{1});
+    QVERIFY(editor.window->ListSaved());
+    const std::string saved = editor.ListFile("L", "maillist.ini");
+    QVERIFY2(saved.rfind("[General]\r\nName=Renamed\r\nAddress=new@example.org\r\n"
+                         "LastChecked=07.12.2026 02:40:00\r\n",
+                         0) == 0,
+             saved.c_str());
+    QVERIFY2(saved.find("Name=Renamed") == saved.rfind("Name=Renamed"), saved.c_str());
+    QVERIFY(saved.find("FromRewrite=") != std::string::npos);
   }
 
   void ClosingAsksAndAFailedSaveKeepsTheWindowAndTheChanges() {

@@ -195,6 +195,7 @@ TEST_F(AccountTest, LastCheckedRoundTripsThroughTheSettingsFile) {
   EXPECT_EQ(account.LastChecked(), 0.0);
   const LocalDateTime when{2026, 12, 7, 14, 30, 15, 0};
   account.WriteLastChecked(when);
+  account.Config().Save();
   TAccount next;
   next.Load(list);
   EXPECT_DOUBLE_EQ(next.LastChecked(), ToDays(when));

@@ -7,10 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/Error.h"
+#include "platform/FaultInjection.h"
+#include "platform/FileSystem.h"
 #include "support/TempDirectory.h"
 
 namespace orvex {
@@ -255,46 +258,139 @@ TEST(IniFileWrite, RefusesWhatWouldChangeOtherSettings) {
   }
 }
 
+TEST(IniFileWrite, DeletesEveryLineOfTheKeyInEveryOccurrenceOfItsSection) {
+  IniFile file =
+      IniFile::FromText("[General]\r\nName=a\r\nX=1\r\n[Other]\r\nX=o\r\n[general]\r\nx=2\r\n");
+  file.DeleteKey("GENERAL", "x");
+  file.DeleteKey("Missing", "X");
+  EXPECT_EQ(file.Text(), "[General]\r\nName=a\r\n[Other]\r\nX=o\r\n[general]\r\n");
+  EXPECT_EQ(file.ReadString("General", "X", "gone"), "gone");
+}
+
 class IniFileOnDisk : public ::testing::Test {
  protected:
+  ~IniFileOnDisk() override { ClearFileFaults(); }
   std::string PathOf(const char* name) const { return dir.Path() + name; }
   test::TempDirectory dir;
 };
 
-TEST_F(IniFileOnDisk, EveryWriteReachesTheFileAtOnce) {
+TEST_F(IniFileOnDisk, WritesReachTheFileAtSaveAlone) {
   dir.Write("maillist.ini", kOddFile);
   IniFile file(PathOf("maillist.ini"));
   EXPECT_EQ(file.ReadString("General", "Name", ""), "Sales");
   file.WriteString("General", "Address", "new@x");
-  EXPECT_EQ(dir.Read("maillist.ini"),
-            "; settings\r\n[General]\r\nName = Sales \r\nodd line\nAddress=new@x\r\n\r\n"
-            "[Signature]\rText=\"sig\"\n\r\n\r\n[general]\r\nLastChecked=old\r\n");
   file.WriteInteger("General", "CheckInterval", 7);
-  EXPECT_EQ(IniFile(PathOf("maillist.ini")).ReadInteger("General", "CheckInterval", 10), 7);
+  EXPECT_EQ(file.ReadInteger("General", "CheckInterval", 10), 7);
+  EXPECT_EQ(dir.Read("maillist.ini"), kOddFile) << "nothing written before Save";
+  EXPECT_TRUE(file.HasUnsavedChanges());
+  file.Save();
+  EXPECT_FALSE(file.HasUnsavedChanges());
+  EXPECT_EQ(
+      dir.Read("maillist.ini"),
+      "; settings\r\n[General]\r\nName = Sales \r\nodd line\nAddress=new@x\r\n"
+      "CheckInterval=7\r\n\r\n[Signature]\rText=\"sig\"\n\r\n\r\n[general]\r\nLastChecked=old\r\n");
+  EXPECT_EQ(file.Text(), dir.Read("maillist.ini"));
+}
+
+TEST_F(IniFileOnDisk, SaveKeepsWhatOthersChangedMeanwhile) {
+  dir.Write("maillist.ini",
+            "[General]\r\nName=Sales\r\nPassword1=old\r\nGone=1\r\nLastChecked=a\r\n");
+  IniFile cycle(PathOf("maillist.ini"));
+  // The operator replaces the file while the object is in use: a new password, a new key, one
+  // key removed.
+  ReplaceFileAtomically(PathOf("maillist.ini"),
+                        "[General]\r\nName=Sales\r\nPassword1=corrected\r\nLastChecked=a\r\n"
+                        "CheckInterval=5\r\n[Added]\r\nK=v\r\n");
+  cycle.WriteString("General", "LastChecked", "b");
+  cycle.DeleteKey("General", "Name");
+  cycle.Save();
+  EXPECT_EQ(dir.Read("maillist.ini"),
+            "[General]\r\nPassword1=corrected\r\nLastChecked=b\r\nCheckInterval=5\r\n"
+            "[Added]\r\nK=v\r\n");
+  EXPECT_EQ(cycle.ReadString("General", "Password1", ""), "corrected") << "holds the file as saved";
+  EXPECT_EQ(cycle.ReadString("General", "Gone", "none"), "none");
+}
+
+TEST_F(IniFileOnDisk, OneSaveIsOneReplacementHoldingEveryChange) {
+  dir.Write("maillist.ini", "[General]\r\nName=old\r\nAddress=old@x\r\n");
+  const auto writeAll = [](IniFile& file) {
+    for (int i = 1; i <= 40; ++i) file.WriteInteger("General", "Key" + std::to_string(i), i);
+    file.WriteString("General", "Name", "new");
+    file.WriteString("General", "Name", "new");
+  };
+  {
+    // A second replacement would fail: there is none.
+    IniFile file(PathOf("maillist.ini"));
+    writeAll(file);
+    InjectFileFault({FileOperation::Write, 2, 0, ENOSPC, "maillist.ini"});
+    file.Save();
+    ClearFileFaults();
+  }
+  const std::string saved = dir.Read("maillist.ini");
+  EXPECT_NE(saved.find("Name=new\r\n"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("Key40=40\r\n"), std::string::npos) << saved;
+  EXPECT_EQ(saved.find("Name=new\r\n"), saved.rfind("Name=new\r\n"));
+
+  // That one replacement failing at its last step (as a kill before the rename would) leaves
+  // the old file whole; the changes stay for the next try.
+  dir.Write("maillist.ini", "[General]\r\nName=old\r\n");
+  IniFile file(PathOf("maillist.ini"));
+  writeAll(file);
+  InjectFileFault({FileOperation::Rename, 1, 1, EIO, "maillist.ini"});
+  try {
+    file.Save();
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Unable to write to " + PathOf("maillist.ini") + ": " + std::strerror(EIO));
+  }
+  EXPECT_EQ(dir.Read("maillist.ini"), "[General]\r\nName=old\r\n");
+  EXPECT_EQ(test::FileNamesIn(dir.Path()), std::vector<std::string>{"maillist.ini"});
+  EXPECT_TRUE(file.HasUnsavedChanges());
+  file.Save();
+  EXPECT_NE(dir.Read("maillist.ini").find("Key40=40\r\n"), std::string::npos);
 }
 
 TEST_F(IniFileOnDisk, MissingFileReadsDefaultsAndIsCreatedPrivate) {
   IniFile file(PathOf("orvex.ini"));
   EXPECT_EQ(file.ReadInteger("Dialup", "Pause", 30), 30);
-  EXPECT_FALSE(dir.Exists("orvex.ini"));
+  EXPECT_FALSE(file.Unreadable());
+  EXPECT_EQ(file.ReadFailure(), "");
+  file.Save();
+  EXPECT_FALSE(dir.Exists("orvex.ini")) << "nothing to save, nothing written";
   file.WriteString("DialUp", "Entry", "Provider");
+  file.Save();
   EXPECT_EQ(dir.Read("orvex.ini"), "[DialUp]\r\nEntry=Provider\r\n");
   struct stat st {};
   ASSERT_EQ(::stat(PathOf("orvex.ini").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-TEST_F(IniFileOnDisk, FailedWriteRaisesAndKeepsTheOldState) {
+TEST_F(IniFileOnDisk, FailedSaveSaysWhyAndKeepsTheChanges) {
   const std::string path = dir.Path() + "no-such-directory/maillist.ini";
   IniFile file(path);
+  file.WriteString("General", "LastChecked", "x");
   try {
-    file.WriteString("General", "LastChecked", "x");
+    file.Save();
     FAIL() << "no error";
   } catch (const Error& e) {
     EXPECT_EQ(std::string(e.what()), "Unable to write to " + path + ": " + std::strerror(ENOENT));
   }
-  EXPECT_EQ(file.Text(), "");
-  EXPECT_EQ(file.ReadString("General", "LastChecked", "none"), "none");
+  EXPECT_TRUE(file.HasUnsavedChanges());
+  EXPECT_EQ(file.ReadString("General", "LastChecked", "none"), "x");
+
+  dir.Write("full.ini", "[General]\r\nName=a\r\n");
+  IniFile full(PathOf("full.ini"));
+  full.WriteString("General", "Name", "b");
+  InjectFileFault({FileOperation::Write, 1, 1, ENOSPC, "full.ini"});
+  try {
+    full.Save();
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Unable to write to " + PathOf("full.ini") + ": " + std::strerror(ENOSPC));
+  }
+  EXPECT_EQ(dir.Read("full.ini"), "[General]\r\nName=a\r\n");
 }
 
 TEST_F(IniFileOnDisk, ReadOnlyDirectoryRaisesUnableToWrite) {
@@ -303,28 +399,72 @@ TEST_F(IniFileOnDisk, ReadOnlyDirectoryRaisesUnableToWrite) {
   dir.Write("Data/ro/maillist.ini", "[General]\r\nName=a\r\n");
   IniFile file(list + "maillist.ini");
   ASSERT_EQ(::chmod(list.c_str(), 0500), 0);
+  file.WriteString("General", "Name", "b");
   try {
-    file.WriteString("General", "Name", "b");
+    file.Save();
     ADD_FAILURE() << "no error";
   } catch (const Error& e) {
     EXPECT_EQ(std::string(e.what()),
               "Unable to write to " + list + "maillist.ini: " + std::strerror(EACCES));
   }
   ::chmod(list.c_str(), 0700);
-  EXPECT_EQ(file.ReadString("General", "Name", ""), "a");
+  EXPECT_EQ(dir.Read("Data/ro/maillist.ini"), "[General]\r\nName=a\r\n");
 }
 
-TEST_F(IniFileOnDisk, OversizedFileIsReadInPartAndNeverWritten) {
-  std::string text = "[General]\r\nName=big\r\n[Pad]\r\n";
+TEST_F(IniFileOnDisk, AFileThatCannotBeReadWholeIsNeverWritten) {
+  std::string big = "[General]\r\nName=big\r\n[Pad]\r\n";
   const std::string line = "k=" + std::string(1000, 'p') + "\r\n";
-  while (text.size() <= IniFile::kMaximumFileSize) text += line;
-  text += "[Late]\r\nKey=1\r\n";
-  dir.Write("maillist.ini", text);
-  IniFile file(PathOf("maillist.ini"));
-  EXPECT_EQ(file.ReadString("General", "Name", ""), "big");
-  EXPECT_EQ(file.ReadString("Late", "Key", "unread"), "unread");
-  EXPECT_THROW(file.WriteString("General", "Name", "x"), Error);
-  EXPECT_EQ(dir.Read("maillist.ini"), text);
+  while (big.size() <= IniFile::kMaximumFileSize) big += line;
+  big += "[Late]\r\nKey=1\r\n";
+  const std::string tooLarge =
+      "larger than " + std::to_string(IniFile::kMaximumFileSize) + " bytes";
+
+  const struct {
+    const char* name;
+    std::function<void(const test::TempDirectory& d, const std::string& path)> make;
+    bool unreadable;
+    std::string reason;
+  } cases[] = {
+      {"read fails (mode 0600, another owner)",
+       [](const test::TempDirectory& d, const std::string&) {
+         d.Write("maillist.ini", "[General]\r\nName=a\r\n");
+         InjectFileFault({FileOperation::Read, 1, 0, EACCES, "maillist.ini"});
+       },
+       true, std::strerror(EACCES)},
+      {"directory in its place",
+       [](const test::TempDirectory&, const std::string& path) { ::mkdir(path.c_str(), 0700); },
+       true, std::strerror(EISDIR)},
+      {"FIFO in its place",
+       [](const test::TempDirectory&, const std::string& path) { ::mkfifo(path.c_str(), 0600); },
+       true, "not a regular file"},
+      {"larger than the limit",
+       [&](const test::TempDirectory& d, const std::string&) { d.Write("maillist.ini", big); },
+       false, tooLarge},
+  };
+  for (const auto& c : cases) {
+    test::TempDirectory scratch;
+    const std::string path = scratch.Path() + "maillist.ini";
+    c.make(scratch, path);
+    const FileIdentity before = IdentityOf(path);
+    IniFile file(path);
+    EXPECT_EQ(file.Unreadable(), c.unreadable) << c.name;
+    EXPECT_EQ(file.ReadFailure(), c.reason) << c.name;
+    EXPECT_EQ(file.ReadString("Late", "Key", "unread"), "unread") << c.name;
+    file.WriteString("General", "Name", "x");
+    try {
+      file.Save();
+      ADD_FAILURE() << c.name << ": no error";
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()), "Unable to write to " + path + ": " + c.reason) << c.name;
+    }
+    EXPECT_EQ(IdentityOf(path), before) << c.name;
+    ClearFileFaults();
+    EXPECT_THROW(file.Save(), Error) << c.name << ": not even once the file can be read";
+    EXPECT_EQ(IdentityOf(path), before) << c.name;
+  }
+  dir.Write("maillist.ini", big);
+  EXPECT_EQ(IniFile(PathOf("maillist.ini")).ReadString("General", "Name", ""), "big")
+      << "the part within the limit is read";
 }
 
 TEST(IniFileInMemory, WritesStayInMemory) {
