@@ -13,6 +13,7 @@
 #include "platform/DialUp.h"
 #include "platform/Error.h"
 #include "platform/FileSystem.h"
+#include "platform/Heartbeat.h"
 
 extern char** environ;
 
@@ -94,6 +95,7 @@ class NmcliProcess {
         status_ = 128 + SIGKILL;
         break;
       }
+      Heartbeat();
       ::usleep(10000);
     }
     return *status_;

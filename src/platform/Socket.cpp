@@ -16,6 +16,7 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/Heartbeat.h"
 #include "platform/StopSignal.h"
 
 namespace orvex {
@@ -36,6 +37,7 @@ enum class WaitFor { Readable, Writable };
 // requested (throws StopRequestedError).
 void Wait(int fd, WaitFor what, Clock::time_point deadline) {
   for (;;) {
+    Heartbeat();  // a slow peer is not a hung service
     if (Terminated()) throw StopRequestedError();
     const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) throw SocketTimeoutError();

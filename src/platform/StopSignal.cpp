@@ -8,6 +8,8 @@
 #include <atomic>
 #include <csignal>
 
+#include "platform/Heartbeat.h"
+
 namespace orvex {
 namespace {
 
@@ -67,6 +69,7 @@ int StopEventDescriptor() {
 }
 
 bool WaitForStop(std::chrono::milliseconds timeout) {
+  Heartbeat();
   if (Terminated()) return true;
   pollfd fd{StopEventDescriptor(), POLLIN, 0};
   ::poll(&fd, 1, static_cast<int>(timeout.count()));

@@ -6,6 +6,7 @@
 
 #include "crypto/ModeratorSignature.h"
 #include "platform/DialUp.h"
+#include "platform/Heartbeat.h"
 #include "platform/InstanceLock.h"
 #include "platform/StopSignal.h"
 #include "platform/Terminal.h"
@@ -13,6 +14,7 @@
 #include "service/ConsoleLog.h"
 #include "service/DialUp.h"
 #include "service/ListCycle.h"
+#include "service/SystemdNotify.h"
 #include "store/MessageNames.h"
 #include "transport/MailClient.h"
 #include "transport/Pop3Retrieval.h"
@@ -37,6 +39,8 @@ int RunService(const std::string& programDirectory, const std::string& versionTe
 
   const std::string dataPath = programDirectory + "Data/";
   InstallStopSignalHandlers();
+  // Under systemd (Type=notify): readiness, a watchdog fed from every long wait, the status.
+  StartSystemdNotification();
 
   SystemClock clock;
   SystemRandom random;
@@ -63,15 +67,23 @@ int RunService(const std::string& programDirectory, const std::string& versionTe
   stages.process = [&](TAccount& list) { ProcessInbox(list, env); };
   stages.deliver = [&](TAccount& list) { DeliverOutbox(list, smtp, env); };
   stages.hangUp = [&] { dialUp.HangUp(); };
+  stages.progress = [](const std::string& what) {
+    NotifyStatus(what);
+    Heartbeat();
+  };
   ListCycle cycle(env, console, stages);
 
+  NotifyReady();
+  NotifyStatus("Idle");
   while (!Terminated()) {
+    Heartbeat();
     EnumerateLists(dataPath, [&](const std::string& listDirectory) { cycle.Run(listDirectory); });
     for (int step = 0; step < kStepsPerPass && !Terminated(); ++step) {
       console.SpinnerStep();
       if (WaitForStop(kSpinnerStep)) break;
     }
   }
+  NotifyStopping();
   terminal.ShowCursor(true);
   return 0;
 }
