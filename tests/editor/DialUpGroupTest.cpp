@@ -4,6 +4,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 
@@ -181,7 +183,8 @@ class DialUpGroupTest : public QObject {
     QCOMPARE(editor.boxes.asked.size(), std::size_t{1});
     QCOMPARE(editor.boxes.asked[0].kind, BoxKind::Error);
     QCOMPARE(editor.boxes.asked[0].text,
-             QString::fromStdString("Unable to write to " + editor.dir.Path() + "orvex.ini"));
+             QString::fromStdString("Unable to write to " + editor.dir.Path() +
+                                    "orvex.ini: " + std::strerror(EISDIR)));
     QVERIFY(!editor.window->DialUpSaved());
     QVERIFY(SaveAndRevertEnabled(editor));
   }
