@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
 
   std::printf("list load + due test (1000 subscribers)   %10.1f us\n", load);
   std::printf("save of the three stores                   %10.1f us\n", save);
-  std::printf("settings write and save (read, apply, write)%10.1f us\n", diskWrite);
+  std::printf("settings write, saved (read, apply, write) %10.1f us\n", diskWrite);
   std::printf("settings write, in memory                  %10.1f us\n", memoryWrite);
   std::printf("  ratio disk / memory                      %10.1f\n", diskWrite / memoryWrite);
   std::printf("settings read (integer)                    %10.3f us\n", read);
