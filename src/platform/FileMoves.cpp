@@ -16,16 +16,19 @@ namespace orvex {
 
 bool RenameWithoutReplacing(const std::string& from, const std::string& to, DirectorySync sync) {
   if (const int fault = TakeFileFault(FileOperation::Rename, to))
-    throw Error("Cannot rename " + from + " to " + to + ": " + std::strerror(fault));
+    throw SystemError("Cannot rename " + from + " to " + to, fault);
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
     if (errno == EEXIST) return false;
-    if (errno != EINVAL && errno != ENOSYS)
-      throw Error("Cannot rename " + from + " to " + to + ": " + std::strerror(errno));
+    if (errno != EINVAL && errno != ENOSYS) {
+      const int error = errno;
+      throw SystemError("Cannot rename " + from + " to " + to, error);
+    }
     // link() fails with EEXIST rather than replace, so the old name goes only after the new one
     // is in place.
     if (::link(from.c_str(), to.c_str()) != 0) {
-      if (errno == EEXIST) return false;
-      throw Error("Cannot rename " + from + " to " + to + ": " + std::strerror(errno));
+      const int error = errno;
+      if (error == EEXIST) return false;
+      throw SystemError("Cannot rename " + from + " to " + to, error);
     }
     ::unlink(from.c_str());
   }

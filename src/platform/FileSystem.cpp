@@ -137,7 +137,7 @@ RegularFileRead ReadRegularFile(const std::string& path, size_t maxBytes) {
 void ReplaceFileAtomically(const std::string& path, std::string_view content, FileMode mode,
                            const std::string& errorMessage) {
   const std::string message = errorMessage.empty() ? "Cannot create file " + path : errorMessage;
-  const auto fail = [&](int error) { throw Error(message + ": " + std::strerror(error)); };
+  const auto fail = [&](int error) { throw SystemError(message, error); };
   if (const int fault = TakeFileFault(FileOperation::Write, path)) fail(fault);
   // Keep the permissions of an existing file (an operator may have tightened them).
   mode_t bits = ModeBits(mode);
@@ -178,9 +178,7 @@ void ReplaceFileAtomically(const std::string& path, std::string_view content, Fi
 }
 
 bool CreateNewFile(const std::string& path, std::string_view content, FileMode mode) {
-  const auto fail = [&](int error) {
-    throw Error("Cannot create file " + path + ": " + std::strerror(error));
-  };
+  const auto fail = [&](int error) { throw SystemError("Cannot create file " + path, error); };
   if (const int fault = TakeFileFault(FileOperation::Write, path)) fail(fault);
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, ModeBits(mode));
   if (fd < 0) {
@@ -203,29 +201,36 @@ bool CreateNewFile(const std::string& path, std::string_view content, FileMode m
 
 void WriteFileUnsynced(const std::string& path, std::string_view content, FileMode mode) {
   if (const int fault = TakeFileFault(FileOperation::Write, path))
-    throw Error("Cannot create file " + path + ": " + std::strerror(fault));
+    throw SystemError("Cannot create file " + path, fault);
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, ModeBits(mode));
-  if (fd < 0) throw Error("Cannot create file " + path + ": " + std::strerror(errno));
+  if (fd < 0) {
+    const int error = errno;
+    throw SystemError("Cannot create file " + path, error);
+  }
   const bool ok = WriteAll(fd, content);
   const int error = errno;
-  if (::close(fd) != 0 || !ok)
-    throw Error("Cannot write file " + path + ": " + std::strerror(ok ? errno : error));
+  if (::close(fd) != 0 || !ok) throw SystemError("Cannot write file " + path, ok ? errno : error);
 }
 
 void SyncFileSystem(const std::string& directory) {
   const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) throw Error("Cannot open " + directory + ": " + std::strerror(errno));
+  if (fd < 0) {
+    const int error = errno;
+    throw SystemError("Cannot open " + directory, error);
+  }
   const int result = ::syncfs(fd);
   const int error = errno;
   ::close(fd);
-  if (result != 0) throw Error("Cannot sync " + directory + ": " + std::strerror(error));
+  if (result != 0) throw SystemError("Cannot sync " + directory, error);
 }
 
 void RenameFile(const std::string& from, const std::string& to) {
   if (const int fault = TakeFileFault(FileOperation::Rename, to))
-    throw Error("Cannot rename " + from + " to " + to + ": " + std::strerror(fault));
-  if (::rename(from.c_str(), to.c_str()) != 0)
-    throw Error("Cannot rename " + from + " to " + to + ": " + std::strerror(errno));
+    throw SystemError("Cannot rename " + from + " to " + to, fault);
+  if (::rename(from.c_str(), to.c_str()) != 0) {
+    const int error = errno;
+    throw SystemError("Cannot rename " + from + " to " + to, error);
+  }
   SyncDirectory(DirectoryOf(to));
 }
 

@@ -40,4 +40,14 @@ std::string ExtractAddress(std::string_view text, AddressForm form) {
   return address;
 }
 
+bool UsableAddress(std::string_view address) {
+  const auto at = address.rfind('@');
+  if (at == std::string_view::npos || at == 0 || at + 1 == address.size()) return false;
+  for (const char c : address) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u <= 32 || u == 127 || c == '<' || c == '>' || c == ',') return false;
+  }
+  return true;
+}
+
 }  // namespace orvex

@@ -13,6 +13,10 @@ enum class AddressForm { Bare, Wrapped };
 // AddressForm::Wrapped encloses the result in "<" and ">". Letter case is kept.
 std::string ExtractAddress(std::string_view text, AddressForm form = AddressForm::Bare);
 
+// An address a notice can be sent to: a local part and a domain around the last "@", and no
+// blank, control character, "<", ">" or ",".
+bool UsableAddress(std::string_view address);
+
 // Trims characters with codes 0 to 32 from both ends.
 std::string_view TrimBlanks(std::string_view text);
 

@@ -113,7 +113,13 @@ bool ParseCommand(ProcessingContext& context, TMsg& msg) {
       RecognizeCommand(msg.Headers.Value("Subject"), ConfirmationSetting(context.list));
   if (command.kind == CommandKind::None) return false;
   const std::string address = ExtractAddress(msg.Headers.Value("From"));
-  if (!StorableAddress(address)) return true;
+  if (!StorableAddress(address)) {
+    context.env.log.WriteLog("Command from <" + address +
+                                 "> ignored: the address holds \"=\" or a blank, which the "
+                                 "subscriber list cannot hold",
+                             1, LogColour::White);
+    return true;
+  }
   const std::size_t outputsBefore = context.commit.OutputCount();
   switch (command.kind) {
     case CommandKind::Subscribe:

@@ -1,6 +1,8 @@
 // The commit protocol of inbox processing: scratch files, one sync, a commit record, renames.
 #include "processing/Commit.h"
 
+#include <cerrno>
+#include <initializer_list>
 #include <set>
 
 #include "platform/FileMoves.h"
@@ -13,18 +15,29 @@ namespace {
 constexpr std::string_view kRecordName = "commit.lst";
 constexpr std::string_view kRecordEnd = "end";
 constexpr int kNameAttempts = 10000;
+// A record names every file of one group: a few hundred lines.
+constexpr std::size_t kMaximumRecordBytes = 16 * 1024 * 1024;
 
 struct StoreFile {
   StoreKind kind;
   const char* fileName;
 };
-constexpr std::array<StoreFile, 4> kStoreFiles = {{{StoreKind::Subscribers, "subscribers.ini"},
-                                                   {StoreKind::Pending, "pending.ini"},
-                                                   {StoreKind::Signatures, "signatures.ini"},
-                                                   {StoreKind::Bounces, "bounces.ini"}}};
+constexpr std::array<StoreFile, 5> kStoreFiles = {
+    {{StoreKind::Subscribers, "subscribers.ini"},
+     {StoreKind::Pending, "pending.ini"},
+     {StoreKind::Signatures, "signatures.ini"},
+     {StoreKind::Bounces, kBounceStoreFile.data()},
+     {StoreKind::Distributed, kDistributedStoreFile.data()}}};
+constexpr std::string_view kRefusedRecordName = "commit.lst.refused";
 
 std::string DirectoryName(OutputDirectory directory) {
   return directory == OutputDirectory::Outbox ? "Outbox" : "Digest";
+}
+
+void MakeDirectory(const std::string& directory) {
+  if (CreateDirectoryOnce(directory)) return;
+  const int error = errno;
+  if (!DirectoryExists(directory)) throw SystemError("Cannot create directory " + directory, error);
 }
 
 std::string StagingPath(const TAccount& list) {
@@ -64,9 +77,47 @@ std::string SplitField(std::string_view& rest) {
   return field;
 }
 
-// Entries of a complete record; nothing for a record without its end line.
-std::vector<RecordEntry> ParseRecord(std::string_view text) {
-  std::vector<RecordEntry> entries;
+// A plain file name: no directory part, and neither "." nor "..".
+bool PlainName(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of("/\\") == std::string_view::npos;
+}
+
+// "<folder>/<plain name>" with the folder one of `folders`.
+bool InFolder(std::string_view target, std::initializer_list<std::string_view> folders) {
+  const auto slash = target.find('/');
+  if (slash == std::string_view::npos) return false;
+  const std::string_view folder = target.substr(0, slash);
+  for (const std::string_view allowed : folders)
+    if (folder == allowed) return PlainName(target.substr(slash + 1));
+  return false;
+}
+
+// What a commit of this list can name: its outputs in Outbox and Digest, its own stores, and
+// the Inbox and Digest files it handled. Anything else -- "../", an absolute path, another
+// folder -- did not come from a commit and must not be acted on.
+bool EntryAllowed(const RecordEntry& entry) {
+  switch (entry.kind) {
+    case RecordEntry::Output:
+      return PlainName(entry.scratch) && InFolder(entry.target, {"Outbox", "Digest"});
+    case RecordEntry::Store:
+      if (!PlainName(entry.scratch)) return false;
+      for (const StoreFile& store : kStoreFiles)
+        if (entry.target == store.fileName) return true;
+      return false;
+    case RecordEntry::Remove:
+      return InFolder(entry.target, {"Inbox", "Digest"});
+  }
+  return false;
+}
+
+struct ParsedRecord {
+  std::vector<RecordEntry> entries;  // empty for a record without its end line
+  std::string refusal;               // the first line that is not allowed, if any
+};
+
+ParsedRecord ParseRecord(std::string_view text) {
+  ParsedRecord record;
   bool complete = false;
   for (const std::string& line : SplitLines(text)) {
     if (line == kRecordEnd) {
@@ -80,13 +131,21 @@ std::vector<RecordEntry> ParseRecord(std::string_view text) {
       entry.kind = kind == "output" ? RecordEntry::Output : RecordEntry::Store;
       entry.scratch = SplitField(rest);
     } else if (kind != "remove") {
+      if (record.refusal.empty()) record.refusal = line;
       continue;
     }
     entry.target = std::string(rest);
-    if (!entry.target.empty()) entries.push_back(std::move(entry));
+    if (!EntryAllowed(entry)) {
+      if (record.refusal.empty()) record.refusal = line;
+      continue;
+    }
+    record.entries.push_back(std::move(entry));
   }
-  if (!complete) entries.clear();
-  return entries;
+  if (!complete) {
+    record.entries.clear();
+    record.refusal.clear();  // never reached its commit point: discarded like any scratch file
+  }
+  return record;
 }
 
 // Everything after the commit point; safe to run again after an interruption at any step.
@@ -120,7 +179,13 @@ void FinishCommit(const TAccount& list, const Environment& env,
   for (const RecordEntry& entry : entries) {
     if (entry.kind != RecordEntry::Remove) continue;
     const std::string target = list.ListDir() + entry.target;
-    if (RemoveFile(target) || !FileExists(target)) removalDirectories.insert(DirectoryOf(target));
+    if (!RemoveFile(target)) {
+      const int error = errno;
+      // A handled message that stays would be handled again once the record is gone: the
+      // record stays instead, and the next pass finishes it (its outputs are in place by then).
+      if (error != ENOENT) throw SystemError("Cannot remove " + target, error);
+    }
+    removalDirectories.insert(DirectoryOf(target));
   }
   // The deletions must be durable before the record goes, or a kill could bring a handled
   // message back.
@@ -131,13 +196,26 @@ void FinishCommit(const TAccount& list, const Environment& env,
 
 void ClearStaging(const std::string& staging) {
   for (const DirectoryEntry& entry : ListDirectory(staging))
-    if (!entry.isDirectory) RemoveFile(staging + entry.name);
+    if (!entry.isDirectory && !entry.name.starts_with(kRefusedRecordName))
+      RemoveFile(staging + entry.name);
+}
+
+// Renames a refused record out of the way (never over an earlier one); the new path.
+std::string SetRecordAside(const std::string& staging) {
+  const std::string record = staging + std::string(kRecordName);
+  for (int n = 0; n < kNameAttempts; ++n) {
+    const std::string target =
+        staging + std::string(kRefusedRecordName) + (n == 0 ? "" : "-" + std::to_string(n));
+    if (RenameWithoutReplacing(record, target)) return target;
+  }
+  throw Error("Cannot set aside " + record + ": no free name");
 }
 
 }  // namespace
 
 CommitGroup::CommitGroup(TAccount& list, const Environment& env) : list_(list), env_(env) {
-  bounces_.LoadFromFile(list.ListDir() + std::string(kBounceStoreFile));
+  bounces_.LoadStoreFile(list.ListDir() + std::string(kBounceStoreFile));
+  distributed_.LoadStoreFile(list.ListDir() + std::string(kDistributedStoreFile));
 }
 
 NameValueList& CommitGroup::StoreList(StoreKind store) const {
@@ -148,6 +226,8 @@ NameValueList& CommitGroup::StoreList(StoreKind store) const {
       return list_.Pending();
     case StoreKind::Bounces:
       return bounces_;
+    case StoreKind::Distributed:
+      return distributed_;
     case StoreKind::Signatures:
       break;
   }
@@ -232,15 +312,13 @@ void CommitGroup::Commit() {
   std::vector<std::string> scratchFiles;
   std::vector<RecordEntry> entries;
   try {
-    CreateDirectoryOnce(staging);
-    if (!DirectoryExists(staging)) throw Error("Cannot create directory " + staging);
+    MakeDirectory(staging);
     std::set<std::string> taken[2];
     for (std::size_t i = 0; i < outputs_.size(); ++i) {
       const Output& output = outputs_[i];
       const std::string directoryName = DirectoryName(output.directory);
       const std::string directory = list_.ListDir() + directoryName + "/";
-      CreateDirectoryOnce(directory);
-      if (!DirectoryExists(directory)) throw Error("Cannot create directory " + directory);
+      MakeDirectory(directory);
       const std::string name =
           FreshName(env_, directory, output.extension,
                     taken[output.directory == OutputDirectory::Outbox ? 0 : 1]);
@@ -253,9 +331,6 @@ void CommitGroup::Commit() {
       const auto& backup = groupBackup_[static_cast<std::size_t>(store.kind)];
       const NameValueList& current = StoreList(store.kind);
       if (!backup || backup->Lines() == current.Lines()) continue;
-      const std::string target = list_.ListDir() + store.fileName;
-      // A store that exists but could not be read was loaded empty; never write over it.
-      if (FileExists(target) && !ReadWholeFile(target)) continue;
       const std::string scratch = std::string(store.fileName) + ".new";
       scratchFiles.push_back(staging + scratch);
       WriteFileUnsynced(staging + scratch, current.Text());
@@ -285,7 +360,8 @@ void CommitGroup::Commit() {
     for (const std::string& scratch : scratchFiles) RemoveFile(scratch);
     RemoveFile(staging + std::string(kRecordName));
     Abandon();
-    throw ECommitFailed(error.what());
+    const auto* system = dynamic_cast<const SystemError*>(&error);
+    throw ECommitFailed(error.what(), system != nullptr ? system->ErrorNumber() : 0);
   }
   Clear();
   FinishCommit(list_, env_, entries);
@@ -293,18 +369,35 @@ void CommitGroup::Commit() {
 
 void RecoverInterruptedCommit(TAccount& list, const Environment& env) {
   const std::string staging = StagingPath(list);
-  if (const auto record = ReadWholeFile(staging + std::string(kRecordName))) {
-    const std::vector<RecordEntry> entries = ParseRecord(*record);
+  const std::string recordPath = staging + std::string(kRecordName);
+  const RegularFileRead read = ReadRegularFile(recordPath, kMaximumRecordBytes);
+  if (read.outcome == RegularFileRead::Outcome::Failed)
+    throw SystemError("Cannot read " + recordPath, read.error);
+  if (read.outcome != RegularFileRead::Outcome::Missing) {
+    const ParsedRecord parsed = read.outcome == RegularFileRead::Outcome::Read
+                                    ? ParseRecord(read.content)
+                                    : ParsedRecord{{}, "(not a regular file of a usable size)"};
+    if (!parsed.refusal.empty()) {
+      const std::string aside = SetRecordAside(staging);
+      env.log.WriteLog("Commit record " + recordPath + " refused (\"" + parsed.refusal +
+                           "\" is not a file of this list); not executed, set aside as " + aside,
+                       1, LogColour::Red);
+      ClearStaging(staging);
+      return;
+    }
+    const std::vector<RecordEntry>& entries = parsed.entries;
     FinishCommit(list, env, entries);
     for (const RecordEntry& entry : entries) {
       if (entry.kind != RecordEntry::Store) continue;
       for (const StoreFile& store : kStoreFiles) {
-        // The bounce store is read by each new group, after this recovery.
-        if (entry.target != store.fileName || store.kind == StoreKind::Bounces) continue;
+        // The bounce and distribution stores are read by each new group, after this recovery.
+        if (entry.target != store.fileName || store.kind == StoreKind::Bounces ||
+            store.kind == StoreKind::Distributed)
+          continue;
         NameValueList& target = store.kind == StoreKind::Subscribers ? list.Subscribers()
                                 : store.kind == StoreKind::Pending   ? list.Pending()
                                                                      : list.Signatures();
-        target.LoadFromFile(list.ListDir() + store.fileName);
+        target.LoadStoreFile(list.ListDir() + store.fileName);
       }
     }
   }

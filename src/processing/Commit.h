@@ -16,14 +16,21 @@
 namespace orvex {
 
 enum class OutputDirectory { Outbox, Digest };
-// The first three live in the list object; the bounce counts belong to inbox processing alone.
-enum class StoreKind { Subscribers, Pending, Signatures, Bounces };
+// The first three live in the list object; the bounce counts and the record of distributed
+// posts belong to inbox processing alone.
+enum class StoreKind { Subscribers, Pending, Signatures, Bounces, Distributed };
 
 // Raised when a group could not be made durable; nothing of it was published and the stores in
-// memory are back at the state of the group's start.
+// memory are back at the state of the group's start. Carries the errno of the failed system
+// call (0 when the failure was not one), so that a full disk can be told from anything else.
 class ECommitFailed : public Error {
  public:
-  using Error::Error;
+  explicit ECommitFailed(const std::string& message, int errorNumber = 0)
+      : Error(message), errorNumber_(errorNumber) {}
+  int ErrorNumber() const { return errorNumber_; }
+
+ private:
+  int errorNumber_;
 };
 
 // Commit protocol, in the list directory's "Staging" directory:
@@ -55,8 +62,11 @@ class CommitGroup {
   // A file (path relative to the list directory) to delete once the group is durable.
   void RemoveOnCommit(std::string relativePath);
 
-  // The bounce counts of the list (bounces.ini), loaded when the group is made.
+  // The bounce counts of the list (bounces.ini) and the Message-IDs of its distributed posts
+  // (distributed.ini), loaded when the group is made; a file that exists but cannot be read
+  // raises orvex::Error there.
   NameValueList& Bounces() { return bounces_; }
+  NameValueList& Distributed() { return distributed_; }
   std::size_t OutputCount() const { return outputs_.size(); }
   std::size_t MessageCount() const { return messages_; }
   std::size_t PendingBytes() const { return pendingBytes_; }
@@ -87,17 +97,24 @@ class CommitGroup {
   std::size_t messages_ = 0;
   std::size_t pendingBytes_ = 0;
   bool inMessage_ = false;
-  mutable NameValueList bounces_;  // StoreList hands it out like the list's stores
-  std::array<std::optional<NameValueList>, 4> groupBackup_;
-  std::array<std::optional<NameValueList>, 4> messageBackup_;
+  // StoreList hands these out like the list's stores.
+  mutable NameValueList bounces_;
+  mutable NameValueList distributed_;
+  std::array<std::optional<NameValueList>, 5> groupBackup_;
+  std::array<std::optional<NameValueList>, 5> messageBackup_;
 };
 
 // Finishes a commit that a kill interrupted after its commit point, reloads the stores it
 // replaced into `list`, and discards the scratch files of commits that never reached it.
+// A record that names a file outside its own list directory (or anything but the list's queue
+// folders and stores) is not executed: it is renamed to "commit.lst.refused" (or
+// "commit.lst.refused-N") in the same directory with a red log line.
 void RecoverInterruptedCommit(TAccount& list, const Environment& env);
 
 // The bounce store's file in the list directory: address=count,day of the last report.
-inline constexpr std::string_view kBounceStoreFile = "bounces.ini";
+inline constexpr std::string_view kBounceStoreFile = kBounceStoreFileName;
+// The record of distributed posts: escaped Message-ID=day of distribution.
+inline constexpr std::string_view kDistributedStoreFile = kDistributedStoreFileName;
 
 // The name of the scratch directory inside the list directory.
 inline constexpr std::string_view kStagingDirectory = "Staging";

@@ -1,15 +1,15 @@
 // The three digest formats: plain text, multipart/alternative and multipart/digest.
 #include "processing/Digest.h"
 
-#include <sys/stat.h>
-
 #include <string>
 #include <vector>
 
 #include "message/Msg.h"
 #include "platform/FileSystem.h"
 #include "processing/Address.h"
+#include "processing/Inbox.h"
 #include "processing/Notices.h"
+#include "store/FailedMail.h"
 
 namespace orvex {
 namespace {
@@ -17,9 +17,17 @@ namespace {
 constexpr std::string_view kGeneral = "General";
 constexpr std::string_view kDelimiter = "--=-=-=-=-=";
 
-bool IsMessageFile(const DirectoryEntry& entry) {
-  return !entry.isDirectory && entry.name.size() > 4 &&
-         EqualsIgnoreCase(std::string_view(entry.name).substr(entry.name.size() - 4), ".msg");
+// A Digest entry that can never be read as a post is moved to Failed, or passed over when it
+// cannot be moved; either way with one log line.
+void SetAside(const ProcessingContext& context, const std::string& path, const std::string& why) {
+  try {
+    const std::string moved = MoveToFailed(context.list.ListDir(), path);
+    context.env.log.WriteLog("Digest file " + path + " moved to " + moved + ": " + why, 1,
+                             LogColour::Red);
+  } catch (const std::exception& error) {
+    context.env.log.WriteLog("Digest file " + path + " passed over: " + why + "; " + error.what(),
+                             1, LogColour::Red);
+  }
 }
 
 }  // namespace
@@ -31,7 +39,7 @@ bool DigestDue(const TAccount& list) {
   if (wanted <= 0) return true;
   long long count = 0;
   for (const DirectoryEntry& entry : ListDirectory(directory))
-    if (IsMessageFile(entry) && ++count >= wanted) return true;
+    if (IsMessageFileName(entry.name) && ++count >= wanted) return true;
   return false;
 }
 
@@ -55,15 +63,27 @@ void BuildDigest(ProcessingContext& context) {
   const std::string itemTemplate = TemplateText(list, "Digest message");
   std::size_t collected = 0;
   for (const DirectoryEntry& entry : ListDirectory(directory)) {
-    if (!IsMessageFile(entry)) continue;
+    if (!IsMessageFileName(entry.name)) continue;
     if (collected >= kMaximumDigestBytes) break;
     const std::string path = directory + entry.name;
-    const auto text = ReadWholeFile(path);
-    if (!text) {
-      struct stat info {};
-      if (::lstat(path.c_str(), &info) != 0) continue;  // gone since the scan
-      throw Error("Cannot read " + path);
+    RegularFileRead read = ReadRegularFile(path, kMaximumMessageBytes);
+    switch (read.outcome) {
+      case RegularFileRead::Outcome::Read:
+        break;
+      case RegularFileRead::Outcome::Missing:
+        continue;  // gone since the scan
+      case RegularFileRead::Outcome::NotRegular:
+        SetAside(context, path, "it is not a regular file");
+        continue;
+      case RegularFileRead::Outcome::TooLarge:
+        SetAside(context, path,
+                 "it is larger than " + std::to_string(kMaximumMessageBytes) + " bytes");
+        continue;
+      case RegularFileRead::Outcome::Failed:
+        // The posts wait in Digest for the next pass; nothing is published without them.
+        throw SystemError("Cannot read " + path, read.error);
     }
+    const std::string* text = &read.content;
     collected += text->size();
     if (format == 3) {
       body.emplace_back("Content-Type: message/rfc822");

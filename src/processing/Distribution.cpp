@@ -4,9 +4,11 @@
 #include "crypto/ModeratorSignature.h"
 #include "message/Msg.h"
 #include "processing/Address.h"
+#include "processing/Commit.h"
 #include "processing/FromRewrite.h"
 #include "processing/ListHeaders.h"
 #include "processing/Notices.h"
+#include "processing/Retention.h"
 
 namespace orvex {
 namespace {
@@ -34,10 +36,73 @@ bool FromRewriteWanted(ProcessingContext& context, const TMsg& msg) {
   return context.dmarc->For(std::string_view(sender).substr(at + 1)) != DmarcPolicy::None;
 }
 
+std::string MessageIdOf(const TMsg& msg) {
+  return std::string(TrimBlanks(msg.Headers.Value("Message-ID")));
+}
+
+// The line of the record that holds `key`, compared exactly; npos when there is none.
+std::size_t DistributedIndex(const NameValueList& record, const std::string& key) {
+  const auto& lines = record.Lines();
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    if (lines[i].size() > key.size() && lines[i][key.size()] == '=' && lines[i].starts_with(key))
+      return i;
+  return NameValueList::npos;
+}
+
+void RecordDistribution(ProcessingContext& context, const std::string& messageId) {
+  if (messageId.empty()) return;
+  context.commit.Protect(StoreKind::Distributed);
+  NameValueList& record = context.commit.Distributed();
+  const std::string key = DistributedKey(messageId);
+  std::string line = key + "=" + std::to_string(DayNumber(context.env.clock.Now()));
+  const std::size_t index = DistributedIndex(record, key);
+  if (index == NameValueList::npos)
+    record.Append(std::move(line));
+  else
+    record.Lines()[index] = std::move(line);
+}
+
 }  // namespace
+
+std::string DistributedKey(std::string_view messageId) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string key;
+  key.reserve(messageId.size());
+  for (const char c : messageId) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u <= 32 || u >= 127 || c == '=' || c == '%') {
+      key += '%';
+      key += kHex[u >> 4];
+      key += kHex[u & 15];
+    } else {
+      key += c;
+    }
+  }
+  return key;
+}
+
+void ForgetOldDistributions(ProcessingContext& context) {
+  const long long days = context.list.Config().ReadInteger(kGeneral, "Days", 7);
+  NameValueList& record = context.commit.Distributed();
+  NameValueList kept = record;
+  PurgeOlderThan(kept, context.env.clock.Now(), days);
+  if (kept.Count() == record.Count()) return;
+  context.commit.Protect(StoreKind::Distributed);
+  record = std::move(kept);
+}
 
 void DistributePost(ProcessingContext& context, TMsg& msg) {
   TAccount& list = context.list;
+  // The same post can come in twice: fetched again after a kill, or left on the server by a
+  // refused DELE. It went to every member the first time.
+  const std::string messageId = MessageIdOf(msg);
+  if (!messageId.empty() && DistributedIndex(context.commit.Distributed(),
+                                             DistributedKey(messageId)) != NameValueList::npos) {
+    context.env.log.WriteLog(
+        "Post " + messageId + " was distributed by this list before; not distributed again", 1,
+        LogColour::White);
+    return;
+  }
   if (!Approved(context, msg)) {
     const std::string sender = ExtractAddress(msg.Headers.Value("From"));
     const std::uint8_t flags = list.SubscriberFlags(sender);
@@ -60,6 +125,7 @@ void DistributePost(ProcessingContext& context, TMsg& msg) {
   msg.Compose();
   context.commit.AddOutput(OutputDirectory::Outbox, ".msg", JoinLines(msg.Lines));
   StoreForDigest(context, msg);
+  RecordDistribution(context, messageId);
 }
 
 void StoreForDigest(ProcessingContext& context, const TMsg& msg) {

@@ -1,6 +1,7 @@
 // Posts to the list: distribution, moderation, forwarding to the moderator, non-subscribers.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "processing/Context.h"
@@ -11,7 +12,17 @@ class TMsg;
 
 // A post: a moderator-approved return is distributed at once; otherwise the sender's standing
 // and the list's policy decide between distribution, the moderator and the non-subscriber rule.
+// A post whose Message-ID the list distributed within the last `Days` days (the same post
+// fetched again) is dropped with one log line; each distributed post's Message-ID is recorded.
 void DistributePost(ProcessingContext& context, TMsg& msg);
+// The record of distributed posts (distributed.ini, written with the group commit): one line per
+// Message-ID distributed within the last `Days` days, "<escaped id>=<day number>". The id is
+// kept exactly (letter case matters); bytes a line cannot hold ("=", "%", blanks, controls,
+// bytes above 126) are written as "%XX".
+std::string DistributedKey(std::string_view messageId);
+// Forgets the entries older than `Days` days.
+void ForgetOldDistributions(ProcessingContext& context);
+
 // Signs msg, strips its "Received" and "Delivered-To" fields and queues it for the moderator
 // inside a multipart message with the cover note of template `section`.
 void ForwardToModerator(ProcessingContext& context, TMsg& msg, std::string_view section);

@@ -1,8 +1,7 @@
 // The inbox pass: dispatch by the "To" header, message groups, failed messages set aside.
 #include "processing/Inbox.h"
 
-#include <sys/stat.h>
-
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -31,13 +30,37 @@ long long ReadBounceLimit(const TAccount& list) {
   return list.Config().ReadInteger("General", "BounceLimit", 0);
 }
 
-bool IsMessageFile(const DirectoryEntry& entry) {
-  if (entry.isDirectory || entry.name.size() <= 4) return false;
-  // The commit record holds names one per line; a name with a line break cannot be listed.
-  for (const char c : entry.name)
-    if (c == '\r' || c == '\n' || c == '\t') return false;
-  return EqualsIgnoreCase(std::string_view(entry.name).substr(entry.name.size() - 4), ".msg");
+// An error of the machine rather than of the message: the same message will go through once
+// the operator has freed space or mended the folder, so it must not be set aside for good.
+bool FaultOfTheMachine(int error) {
+  switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+    case EIO:
+    case EROFS:
+    case EACCES:
+    case EPERM:
+    case ENOMEM:
+    case EMFILE:
+    case ENFILE:
+    case EBUSY:
+    case ENOTDIR:
+    case EISDIR:
+    case EEXIST:
+    case ENOENT:
+    case EAGAIN:
+    case ETXTBSY:
+      return true;
+    default:
+      return false;
+  }
 }
+
+// Thrown inside the pass to end it: nothing of the open group is published.
+class EPassStopped : public Error {
+ public:
+  using Error::Error;
+};
 
 class InboxPass {
  public:
@@ -63,25 +86,39 @@ class InboxPass {
  private:
   std::string InboxPath(const std::string& name) const { return list_.ListDir() + "Inbox/" + name; }
 
+  // Ends the pass for a fault of the machine: the open group is dropped, so every message it
+  // held stays in Inbox for the next cycle and nothing of it goes out.
+  [[noreturn]] void Stop(const std::string& reason) {
+    group_.Abandon();
+    names_.clear();
+    throw EPassStopped(reason);
+  }
+
   // Handles one message into the open group; false when it failed (and was set aside).
   bool Handle(const std::string& name) {
     const std::string path = InboxPath(name);
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return true;  // gone since the scan
-    if (static_cast<std::size_t>(info.st_size) > kMaximumMessageBytes) {
-      SetAside(name,
-               "the message is larger than " + std::to_string(kMaximumMessageBytes) + " bytes");
-      return false;
-    }
-    const auto text = ReadWholeFile(path);
-    if (!text) {
-      if (!FileExists(path)) return true;
-      SetAside(name, "the file cannot be read");
-      return false;
+    RegularFileRead read = ReadRegularFile(path, kMaximumMessageBytes);
+    switch (read.outcome) {
+      case RegularFileRead::Outcome::Read:
+        break;
+      case RegularFileRead::Outcome::Missing:
+        return true;  // gone since the scan
+      case RegularFileRead::Outcome::NotRegular:
+        SetAside(name, "it is not a regular file");
+        return false;
+      case RegularFileRead::Outcome::TooLarge:
+        SetAside(name,
+                 "the message is larger than " + std::to_string(kMaximumMessageBytes) + " bytes");
+        return false;
+      case RegularFileRead::Outcome::Failed:
+        if (FaultOfTheMachine(read.error))
+          Stop(SystemError("Cannot read " + path, read.error).what());
+        SetAside(name, SystemError("the file cannot be read", read.error).what());
+        return false;
     }
     group_.BeginMessage();
     try {
-      ProcessMessage(context_, *text);
+      ProcessMessage(context_, read.content);
       group_.RemoveOnCommit("Inbox/" + name);
       group_.EndMessage();
       names_.push_back(name);
@@ -91,6 +128,11 @@ class InboxPass {
       env_.log.WriteLog("Message " + name + " refused: " + refusal.what() + "; moved to Failed", 1,
                         LogColour::White);
       MoveAside(name);
+      return false;
+    } catch (const SystemError& error) {
+      group_.AbandonMessage();
+      if (FaultOfTheMachine(error.ErrorNumber())) Stop(error.what());
+      SetAside(name, error.what());
       return false;
     } catch (const std::exception& error) {
       group_.AbandonMessage();
@@ -105,6 +147,8 @@ class InboxPass {
       names_.clear();
       return;
     } catch (const ECommitFailed& error) {
+      // A full disk or a read-only folder is no fault of the messages: they stay in Inbox.
+      if (FaultOfTheMachine(error.ErrorNumber())) Stop(error.what());
       std::vector<std::string> names;
       names.swap(names_);
       if (names.size() <= 1) {
@@ -123,6 +167,7 @@ class InboxPass {
         try {
           group_.Commit();
         } catch (const ECommitFailed& single) {
+          if (FaultOfTheMachine(single.ErrorNumber())) Stop(single.what());
           SetAside(name, single.what());
         }
         names_.clear();
@@ -136,11 +181,14 @@ class InboxPass {
     MoveAside(name);
   }
 
+  // A file that cannot be moved stays where it is and is passed over; it is met again (with
+  // the same outcome, and nothing sent) at the next pass.
   void MoveAside(const std::string& name) {
     try {
       MoveToFailed(list_.ListDir(), InboxPath(name));
     } catch (const std::exception& error) {
-      env_.log.WriteLog(error.what(), 1, LogColour::Red);
+      env_.log.WriteLog(std::string(error.what()) + "; " + name + " left in Inbox", 1,
+                        LogColour::Red);
     }
   }
 
@@ -153,6 +201,14 @@ class InboxPass {
 };
 
 }  // namespace
+
+bool IsMessageFileName(std::string_view name) {
+  if (name.size() <= 4) return false;
+  // The commit record holds names one per line; a name with a line break cannot be listed.
+  for (const char c : name)
+    if (c == '\r' || c == '\n' || c == '\t') return false;
+  return EqualsIgnoreCase(name.substr(name.size() - 4), ".msg");
+}
 
 bool ProcessMessage(ProcessingContext& context, std::string_view text) {
   TMsg msg;
@@ -174,6 +230,11 @@ bool ProcessMessage(ProcessingContext& context, std::string_view text) {
     return true;
   }
   if (loop.verdict != LoopVerdict::Pass) throw EMessageRefused(loop.reason);
+  // Every path below may answer the sender; an answer to nobody would go out as "RCPT TO:<>".
+  const std::string sender = ExtractAddress(msg.Headers.Value("From"));
+  if (!UsableAddress(sender))
+    throw EMessageRefused(sender.empty() ? "it has no sender address"
+                                         : "its sender address \"" + sender + "\" is not usable");
   if (!Occurs(to, controlAddress)) {
     DistributePost(context, msg);
   } else if (!ParseCommand(context, msg) && Occurs(to, listAddress)) {
@@ -197,15 +258,20 @@ void ProcessInbox(TAccount& list, const Environment& env, TxtResolver& resolver)
 
     std::vector<std::string> names;
     for (const DirectoryEntry& entry : ListDirectory(list.ListDir() + "Inbox/"))
-      if (IsMessageFile(entry)) names.push_back(entry.name);
+      if (IsMessageFileName(entry.name)) names.push_back(entry.name);
     if (!names.empty())
       env.log.WriteLog("Processing messages of \"" +
                            list.Config().ReadString("General", "Name", "Unnamed mailing list") +
                            "\"",
                        2, LogColour::Green);
     InboxPass pass(list, env, resolver);
+    ForgetOldDistributions(pass.Context());
     pass.Run(names);
     if (!Terminated() && DigestDue(list)) BuildDigest(pass.Context());
+  } catch (const EPassStopped& stop) {
+    env.log.WriteLog("Processing of this list stopped: " + std::string(stop.what()) +
+                         "; the messages stay in Inbox for the next cycle",
+                     1, LogColour::Red);
   } catch (const std::exception& error) {
     env.log.WriteLog(error.what(), 1, LogColour::Red);
   }

@@ -13,7 +13,10 @@ namespace orvex {
 
 // Step of the list cycle after retrieval: recovers an interrupted commit, purges expired store
 // entries, handles every Inbox message and builds the digest when it is due. Handles and logs
-// its own errors: a message that fails is moved to "Failed" and the pass goes on.
+// its own errors: a message that can never be handled (not a regular file, too large, refused,
+// or an error of its own) is moved to "Failed" and the pass goes on; a fault of the machine (a
+// full disk, a read-only or unreadable folder) ends the pass with one red line and leaves every
+// message of the open group in Inbox for the next cycle, with nothing of it sent.
 void ProcessInbox(TAccount& list, const Environment& env);
 // The same with the resolver that answers the sender domains' DMARC policies.
 void ProcessInbox(TAccount& list, const Environment& env, TxtResolver& resolver);
@@ -25,8 +28,13 @@ class EMessageRefused : public Error {
   using Error::Error;
 };
 
+// A queue file name: ends with ".msg" (any letter case) and holds no CR, LF or TAB (the commit
+// record lists names one per line).
+bool IsMessageFileName(std::string_view name);
+
 // Handles the text of one message file; always true (the file is to be removed). Errors
-// propagate to the caller, which undoes what the message did.
+// propagate to the caller, which undoes what the message did. A message whose sender address
+// is missing or not usable is refused: no notice may go to an empty recipient.
 bool ProcessMessage(ProcessingContext& context, std::string_view text);
 
 // A message group is committed after this many messages or this much output.

@@ -5,6 +5,7 @@
 
 #include "message/Msg.h"
 #include "processing/Address.h"
+#include "processing/Inbox.h"
 #include "processing/ListHeaders.h"
 #include "store/MessageNames.h"
 #include "store/Settings.h"
@@ -163,6 +164,11 @@ std::string ComposeNotice(const ProcessingContext& context, std::string_view to,
 void QueuePrivateNotice(ProcessingContext& context, std::string_view section,
                         const NoticeVariables& variables, std::string_view recipient,
                         std::string_view defaultSubject) {
+  // The first line of a private file is its one recipient: an empty one would go out as
+  // "RCPT TO:<>", one with a line break would name a second recipient.
+  if (recipient.empty() || recipient.find_first_of("\r\n<>") != std::string_view::npos)
+    throw EMessageRefused("no notice can be sent to the address \"" + std::string(recipient) +
+                          "\"");
   const TAccount& list = context.list;
   std::string subjectTemplate = TemplateSubject(list, section);
   if (subjectTemplate.empty()) subjectTemplate = defaultSubject;

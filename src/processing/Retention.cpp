@@ -29,6 +29,10 @@ void Purge(NameValueList& store, const LocalDateTime& time, long long days) {
 
 }  // namespace
 
+void PurgeOlderThan(NameValueList& store, const LocalDateTime& now, long long days) {
+  Purge(store, now, days);
+}
+
 void PurgeExpiredEntries(TAccount& list, const LocalDateTime& now) {
   const long long days = list.Config().ReadInteger("General", "Days", 7);
   Purge(list.Pending(), now, days);

@@ -10,5 +10,7 @@ namespace orvex {
 // first comma item) lies more than `Days` days before `now`. A stamp that is no whole number
 // counts as today's day number.
 void PurgeExpiredEntries(TAccount& list, const LocalDateTime& now);
+// The same rule for one store.
+void PurgeOlderThan(NameValueList& store, const LocalDateTime& now, long long days);
 
 }  // namespace orvex

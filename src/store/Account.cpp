@@ -19,17 +19,6 @@ std::string LowerAscii(std::string_view s) {
   return out;
 }
 
-// Loads a store; true when the file exists but could not be read.
-bool LoadStore(NameValueList& list, const std::string& path) {
-  const auto content = ReadWholeFile(path);
-  if (content) {
-    list.LoadFromText(*content);
-    return false;
-  }
-  list.Clear();
-  return FileExists(path);
-}
-
 }  // namespace
 
 std::uint8_t FlagsOfEntryValue(std::string_view value) {
@@ -53,15 +42,20 @@ TAccount::~TAccount() = default;
 void TAccount::Load(const std::string& listDirectory) {
   listDir_ = listDirectory;
   config_ = IniFile(listDir_ + "maillist.ini", FileMode::Private);
-  unreadable_[2] = LoadStore(signatures_, listDir_ + kStoreFiles[2]);
-  unreadable_[0] = LoadStore(subscribers_, listDir_ + kStoreFiles[0]);
-  unreadable_[1] = LoadStore(pending_, listDir_ + kStoreFiles[1]);
+  signatures_.LoadStoreFile(listDir_ + kStoreFiles[2]);
+  subscribers_.LoadStoreFile(listDir_ + kStoreFiles[0]);
+  pending_.LoadStoreFile(listDir_ + kStoreFiles[1]);
+  // The stores that inbox processing loads itself are checked now, so that a visit that could
+  // not finish ends before retrieval has fetched anything.
+  for (const std::string_view file : {kBounceStoreFileName, kDistributedStoreFileName}) {
+    NameValueList check;
+    check.LoadStoreFile(listDir_ + std::string(file));
+  }
 }
 
 void TAccount::Save() {
   const NameValueList* lists[3] = {&subscribers_, &pending_, &signatures_};
   for (int i = 0; i < 3; ++i) {
-    if (unreadable_[i]) continue;
     // Subscriber lines carry passwords.
     ReplaceFileAtomically(listDir_ + kStoreFiles[i], lists[i]->Text(), FileMode::Private);
   }

@@ -13,6 +13,11 @@
 
 namespace orvex {
 
+// The stores of a list folder that inbox processing keeps itself: the bounce counts, and the
+// Message-IDs of the posts distributed within the last `Days` days.
+inline constexpr std::string_view kBounceStoreFileName = "bounces.ini";
+inline constexpr std::string_view kDistributedStoreFileName = "distributed.ini";
+
 enum SubscriberFlag : std::uint8_t {
   sfMember = 1,
   sfPostingDisabled = 2,
@@ -44,14 +49,14 @@ class TAccount {
   TAccount(const TAccount&) = delete;
   TAccount& operator=(const TAccount&) = delete;
 
-  // `listDirectory` ends with "/". Opens maillist.ini and loads the three stores; a store that
-  // is missing or cannot be read is empty.
+  // `listDirectory` ends with "/". Opens maillist.ini and loads the three stores; a missing
+  // store is empty. A store that exists but cannot be read (this one or one that inbox
+  // processing loads later) raises "Cannot read <path>: <reason>": the visit must end there,
+  // because an empty list saved in its place would lose every entry.
   void Load(const std::string& listDirectory);
   // Writes subscribers.ini, pending.ini and signatures.ini in this order, each replaced
   // atomically with its lines, each followed by CR LF. Raises "Cannot create file <path>" when
-  // one cannot be written; the ones before it are written, the later ones not. A store whose
-  // file existed but could not be read is left as it is on disk, never replaced by the empty
-  // list it was loaded as.
+  // one cannot be written; the ones before it are written, the later ones not.
   void Save();
 
   const std::string& ListDir() const { return listDir_; }
@@ -97,8 +102,6 @@ class TAccount {
   NameValueList signatures_;
   NameValueList subscribers_;
   NameValueList pending_;
-  // Stores that existed but could not be read, in Save order.
-  std::array<bool, 3> unreadable_{};
 };
 
 }  // namespace orvex

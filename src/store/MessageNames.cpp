@@ -20,7 +20,14 @@ std::string IdFromStamp(std::uint64_t stamp, std::string_view address) {
   const std::string_view all(digits);
   std::string id = "<";
   id.append(all.substr(0, all.size() - 9)).append(".").append(all.substr(all.size() - 9));
-  id.append(".").append(address).append(">");
+  id.append(".");
+  // The identifier is the key of the moderator's signature record (name=value lines) and goes
+  // into a header: characters that would cut the key or break the field are replaced.
+  for (const char c : address) {
+    const auto u = static_cast<unsigned char>(c);
+    id += (c == '=' || c == '<' || c == '>' || u <= 32 || u == 127) ? '_' : c;
+  }
+  id += '>';
   return id;
 }
 

@@ -15,7 +15,9 @@ std::uint64_t MessageStamp(const LocalDateTime& time);
 // The stamp in upper-case hexadecimal (at least 12 digits; 14 for the years 1000 to 7205) and
 // ".msg": "47FB75DF59010B.msg" for 2026-12-07 02:33:54.123.
 std::string MessageFileNameAt(const LocalDateTime& time);
-// "<20261207.023354123.a@b>" for the same instant and the address "a@b".
+// "<20261207.023354123.a@b>" for the same instant and the address "a@b". Characters of the
+// address that a store key or a header cannot hold ("=", "<", ">", blanks and controls) become
+// "_".
 std::string MessageIdAt(const LocalDateTime& time, std::string_view address);
 
 // One per process. Two names asked for within one millisecond would be equal, and the second

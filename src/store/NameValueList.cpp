@@ -3,6 +3,7 @@
 
 #include <stdexcept>
 
+#include "platform/Error.h"
 #include "platform/FileSystem.h"
 
 namespace orvex {
@@ -108,6 +109,26 @@ void NameValueList::Delete(std::size_t index) {
 void NameValueList::LoadFromFile(const std::string& path) {
   const auto content = ReadWholeFile(path);
   lines_ = content ? SplitLines(*content) : std::vector<std::string>{};
+}
+
+void NameValueList::LoadStoreFile(const std::string& path) {
+  RegularFileRead read = ReadRegularFile(path, kMaximumStoreBytes);
+  switch (read.outcome) {
+    case RegularFileRead::Outcome::Read:
+      lines_ = SplitLines(read.content);
+      return;
+    case RegularFileRead::Outcome::Missing:
+      lines_.clear();
+      return;
+    case RegularFileRead::Outcome::NotRegular:
+      throw Error("Cannot read " + path + ": not a regular file");
+    case RegularFileRead::Outcome::TooLarge:
+      throw Error("Cannot read " + path + ": larger than " + std::to_string(kMaximumStoreBytes) +
+                  " bytes");
+    case RegularFileRead::Outcome::Failed:
+      break;
+  }
+  throw SystemError("Cannot read " + path, read.error);
 }
 
 void NameValueList::LoadFromText(std::string_view text) {

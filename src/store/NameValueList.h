@@ -45,6 +45,10 @@ class NameValueList {
 
   // Missing or unreadable file: the list is empty (no error).
   void LoadFromFile(const std::string& path);
+  // For a store: a missing file is an empty list, but a file that exists and cannot be read (or
+  // something else in its place: a directory, a link, a FIFO) throws orvex::Error naming the
+  // file and the reason -- taking it for an empty store would lose what it holds.
+  void LoadStoreFile(const std::string& path);
   void LoadFromText(std::string_view text);
   std::string Text() const { return JoinLines(lines_); }
 
@@ -59,5 +63,8 @@ std::vector<std::string> ReadCommaList(std::string_view text);
 std::string WriteCommaList(const std::vector<std::string>& items);
 // The n-th item (0-based); empty when the list has fewer items.
 std::string CommaItem(std::string_view text, std::size_t index);
+
+// The largest store file that is read.
+inline constexpr std::size_t kMaximumStoreBytes = std::size_t{1} << 30;
 
 }  // namespace orvex

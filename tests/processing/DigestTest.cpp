@@ -1,11 +1,13 @@
 // Digests in the three formats; the multipart ones are checked by Python's email package too.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 
 #include "ListFixture.h"
+#include "platform/FaultInjection.h"
 
 namespace orvex::test {
 namespace {
@@ -132,16 +134,42 @@ TEST_F(Digests, CountZeroMakesADigestEveryCycleAndOtherModesArePlainText) {
   }
 }
 
-TEST_F(Digests, UnreadablePostKeepsEveryCollectedPost) {
+TEST_F(Digests, EntriesThatAreNoRegularFilesGoToFailedAndTheRestIsDigested) {
   Settings("DigestCount=1\r\n");
   Collect("A.msg", StoredPost("First", "one\r\n"));
-  ASSERT_TRUE(CreateDirectoryOnce(listDir + "Digest/B.msg"));            // a directory: skipped
-  ASSERT_EQ(::symlink("C.msg", (listDir + "Digest/C.msg").c_str()), 0);  // a loop: unreadable
+  tmp.Write("Data/birds/secret.txt", "the-password\r\n");
+  ASSERT_TRUE(CreateDirectoryOnce(listDir + "Digest/B.msg"));
+  // A link is never followed: its target must not go out in a digest.
+  ASSERT_EQ(::symlink("../secret.txt", (listDir + "Digest/C.msg").c_str()), 0);
+  ASSERT_EQ(::mkfifo((listDir + "Digest/D.msg").c_str(), 0600), 0);  // a read would block
+  Run();
+  const std::string digest = Only("Outbox", ".dig");
+  EXPECT_TRUE(Contains(digest, "First")) << digest;
+  EXPECT_FALSE(Contains(digest, "the-password")) << digest;
+  EXPECT_EQ(Count("Digest", ".msg"), 0u);
+  EXPECT_TRUE(DirectoryExists(listDir + "Failed/B.msg"));
+  EXPECT_EQ(Files("Failed", ".msg"), (std::vector<std::string>{"C.msg", "D.msg"}));
+  std::size_t red = 0;
+  for (const auto& entry : log.entries)
+    if (entry.colour == LogColour::Red && Contains(entry.text, "not a regular file")) ++red;
+  EXPECT_EQ(red, 3u);
+  EXPECT_EQ(*ReadWholeFile(listDir + "secret.txt"), "the-password\r\n");  // target untouched
+}
+
+TEST_F(Digests, ReadFaultKeepsEveryCollectedPostForTheNextDigest) {
+  Settings("DigestCount=1\r\n");
+  Collect("A.msg", StoredPost("First", "one\r\n"));
+  Collect("B.msg", StoredPost("Second", "two\r\n"));
+  InjectFileFault({FileOperation::Read, 1, 1, EIO, "Digest/B.msg"});
   Run();
   EXPECT_EQ(Count("Outbox", ".dig"), 0u);
   EXPECT_EQ(Count("Digest", ".msg"), 2u);
-  EXPECT_EQ(log.entries.size(), 1u);
+  ASSERT_FALSE(log.entries.empty());
   EXPECT_EQ(log.entries.back().colour, LogColour::Red);
+  EXPECT_TRUE(Contains(log.entries.back().text, "Input/output error")) << log.entries.back().text;
+  Run();  // the fault has passed: one digest of both, made once
+  EXPECT_EQ(Count("Outbox", ".dig"), 1u);
+  EXPECT_EQ(Count("Digest", ".msg"), 0u);
 }
 
 }  // namespace

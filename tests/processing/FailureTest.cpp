@@ -1,6 +1,11 @@
 // A message is handled all or nothing: failures are set aside, interrupted commits finished.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "ListFixture.h"
 
 namespace orvex::test {
@@ -19,38 +24,73 @@ class Failures : public ListFixture {
   }
 };
 
-TEST_F(Failures, MessageWhoseOutputCannotBeWrittenIsSetAsideAndThePassGoesOn) {
-  Subscribe("ann@example.net");
-  tmp.Write("Data/birds/Digest", "not a directory");  // posts cannot be collected
-  Deliver(Mail("ann@example.net", kList, "a post"));
-  Deliver(Mail("bob@example.net", kControl, "subscribe"));
-  Run();
-  EXPECT_EQ(Files("Failed", ".msg"), std::vector<std::string>{"00000000000001.msg"});
-  EXPECT_EQ(Count("Inbox", ".msg"), 0u);
-  EXPECT_EQ(Count("Outbox", ".msg"), 0u);  // nothing of the failed post went out
-  EXPECT_EQ(Count("Outbox", ".pri"), 1u);  // the command after it was answered
-  EXPECT_TRUE(account().Pending().Contains("bob@example.net"));
-  const auto red = RedLines();
-  ASSERT_FALSE(red.empty());
-  EXPECT_TRUE(Contains(red.back(), "00000000000001.msg")) << red.back();
-
-  Run();  // the failed message stays aside and blocks nothing
-  EXPECT_EQ(Count("Failed", ".msg"), 1u);
+// A full disk, a read-only folder, a failing medium: at whatever step of the pass the machine
+// fails, both messages stay in Inbox (or their commit is finished later), nothing goes to
+// Failed, and once the fault has passed each goes out exactly once.
+TEST_F(Failures, FaultOfTheMachineKeepsTheMessagesForTheNextCycleAndSendsEachOnce) {
+  const struct {
+    const char* name;
+    FileFault fault;       // every matching call fails
+    bool digestIsAFile;    // the folder for digest copies cannot be made
+    bool pastCommitPoint;  // the record was written: the next pass finishes it
+  } cases[] = {
+      {"full disk while staging", {FileOperation::Write, 1, 0, ENOSPC, "/Staging/"}, false, false},
+      {"second scratch file", {FileOperation::Write, 2, 0, EDQUOT, "/Staging/"}, false, false},
+      {"record cannot be written", {FileOperation::Write, 1, 0, EROFS, "commit.lst"}, false, false},
+      {"inbox unreadable", {FileOperation::Read, 1, 0, EIO, "/Inbox/"}, false, false},
+      {"digest folder blocked", {FileOperation::Write, 1, 0, 0, "none"}, true, false},
+      {"outbox read-only", {FileOperation::Rename, 1, 0, EACCES, "/Outbox/"}, false, true},
+      {"inbox file stays", {FileOperation::Remove, 1, 0, EACCES, "/Inbox/"}, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const char* folder : {"Inbox", "Outbox", "Digest", "Staging", "Failed"}) {
+      for (const auto& entry : ListDirectory(listDir + folder))
+        RemoveFile(listDir + folder + "/" + entry.name);
+      ::rmdir((listDir + folder).c_str());
+    }
+    RemoveFile(listDir + "Digest");
+    log.entries.clear();
+    EndCycle();
+    for (const char* store : {"subscribers.ini", "pending.ini", "distributed.ini"})
+      tmp.Write(std::string("Data/birds/") + store, "");
+    Subscribe("ann@example.net");
+    Deliver(Mail("ann@example.net", kList, "a post"));
+    Deliver(Mail("bob@example.net", kControl, "subscribe"));
+    if (c.digestIsAFile) tmp.Write("Data/birds/Digest", "not a directory");
+    if (c.fault.errorNumber != 0) InjectFileFault(c.fault);
+    Run();
+    ClearFileFaults();
+    EXPECT_EQ(Count("Failed", ""), 0u);
+    EXPECT_EQ(RedLines().size(), 1u);
+    if (!c.pastCommitPoint) {
+      EXPECT_EQ(Count("Inbox", ".msg"), 2u);
+      EXPECT_EQ(Count("Outbox", ""), 0u);   // nothing of them can go out yet
+      EXPECT_EQ(Count("Staging", ""), 0u);  // no scratch file left behind
+      EXPECT_FALSE(account().Pending().Contains("bob@example.net"));
+    }
+    if (c.digestIsAFile) RemoveFile(listDir + "Digest");
+    Run();  // the next cycle, the fault mended
+    EXPECT_EQ(Count("Inbox", ".msg"), 0u);
+    EXPECT_EQ(Count("Outbox", ".msg"), 1u);  // the post, once
+    EXPECT_EQ(Count("Outbox", ".pri"), 1u);  // the answer, once
+    EXPECT_EQ(Count("Staging", ""), 0u);
+    EXPECT_TRUE(account().Pending().Contains("bob@example.net"));
+    Run();
+    EXPECT_EQ(Count("Outbox", ".msg"), 1u);
+  }
 }
 
-TEST_F(Failures, FailedCommandLeavesTheStoresAsTheyWere) {
-  Subscribe("ann@example.net", ",secret");
-  EndCycle();
-  tmp.Write("Data/birds/Outbox", "not a directory");  // no notice can be queued
-  for (const char* subject : {"subscribe", "unsubscribe secret", "digest-on secret"}) {
-    Process(Mail(subject == std::string("subscribe") ? "bob@example.net" : "ann@example.net",
-                 kControl, subject));
-  }
-  EXPECT_TRUE(account().Pending().Empty());
-  EXPECT_EQ(account().Subscribers().Lines(), std::vector<std::string>{"ann@example.net=,secret"});
-  EXPECT_EQ(Count("Failed", ".msg"), 3u);
-  EXPECT_EQ(*ReadWholeFile(listDir + "pending.ini"), "");
-  EXPECT_EQ(*ReadWholeFile(listDir + "subscribers.ini"), "ann@example.net=,secret\r\n");
+TEST_F(Failures, MessageThatCanNeverBeHandledGoesToFailedOwnerOnly) {
+  // Automatic mail is refused; the file was fetched 0644 by another program.
+  Deliver(Mail("ann@example.net", kList, "away", "Hello\r\n", "Auto-Submitted: auto-replied\r\n"));
+  ASSERT_EQ(::chmod((listDir + "Inbox/00000000000001.msg").c_str(), 0644), 0);
+  Run();
+  ASSERT_EQ(Files("Failed", ".msg"), std::vector<std::string>{"00000000000001.msg"});
+  struct stat info {};
+  ASSERT_EQ(::stat((listDir + "Failed/00000000000001.msg").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(Count("Outbox", ""), 0u);
 }
 
 TEST_F(Failures, ChangedStoresAreOnDiskBeforeTheInboxFileGoes) {

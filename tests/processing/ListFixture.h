@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/FaultInjection.h"
 #include "platform/FileSystem.h"
 #include "platform/StopSignal.h"
 #include "processing/Inbox.h"
@@ -60,10 +61,14 @@ class ListFixture : public ::testing::Test {
  protected:
   ListFixture() : namer(clock), env{clock, random, log, namer} {
     ResetStopRequest();
+    ClearFileFaults();
     listDir = tmp.MakeList("birds");
     WriteSettings(std::string(kBaseSettings));
   }
-  ~ListFixture() override { ResetStopRequest(); }
+  ~ListFixture() override {
+    ResetStopRequest();
+    ClearFileFaults();
+  }
 
   // Replaces maillist.ini; `extraGeneral` lines are added to section General.
   void WriteSettings(std::string text, std::string_view extraGeneral = "") {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/Error.h"
+#include "platform/FaultInjection.h"
 #include "support/TempDirectory.h"
 
 namespace orvex {
@@ -159,35 +160,72 @@ TEST_F(AccountTest, DestroyingNeverWrites) {
   EXPECT_FALSE(dir.Exists("Data/L/subscribers.ini"));
 }
 
-TEST_F(AccountTest, StoreThatCannotBeLoadedIsEmptyAndItsSaveFails) {
-  dir.Write("Data/L/subscribers.ini", "a@x=,pw\r\n");
-  dir.Write("Data/L/signatures.ini", "old\r\n");
-  ASSERT_EQ(::mkdir((list + "pending.ini").c_str(), 0700), 0);
-  account.Load(list);
-  EXPECT_TRUE(account.Pending().Empty());
-  AddSubscriber(account.Subscribers(), "b@x", "pw2");
-  account.Signatures().Clear();
-  try {
-    account.Save();
-    FAIL() << "no error";
-  } catch (const Error& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "Cannot create file " + list + "pending.ini: " + std::strerror(EISDIR));
+TEST_F(AccountTest, StoreThatExistsButCannotBeReadEndsTheLoadAndTouchesNothing) {
+  // Taken for an empty list, such a store would be saved empty at the end of the visit.
+  const struct {
+    const char* file;
+    const char* kind;  // what stands in its place
+    const char* reason;
+  } cases[] = {
+      {"subscribers.ini", "unreadable", "Permission denied"},
+      {"pending.ini", "directory", "not a regular file"},
+      {"signatures.ini", "link", "not a regular file"},
+      {"bounces.ini", "fifo", "not a regular file"},
+      {"distributed.ini", "unreadable", "Input/output error"},
+  };
+  for (const auto& c : cases) {
+    test::TempDirectory fresh;
+    const std::string dirList = fresh.MakeList("L");
+    fresh.Write("Data/L/subscribers.ini", "a@x=,pw\r\n");
+    const std::string path = dirList + c.file;
+    const std::string kind = c.kind;
+    if (kind == "unreadable") {
+      fresh.Write(std::string("Data/L/") + c.file, "kept\r\n");
+      ClearFileFaults();
+      InjectFileFault({FileOperation::Read, 1, 0,
+                       std::string(c.reason) == "Permission denied" ? EACCES : EIO, c.file});
+    } else if (kind == "directory") {
+      ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
+    } else if (kind == "link") {
+      fresh.Write("Data/L/elsewhere", "x=1\r\n");
+      ASSERT_EQ(::symlink("elsewhere", path.c_str()), 0);
+    } else {
+      ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);  // would block a plain read for good
+    }
+    TAccount loaded;
+    try {
+      loaded.Load(dirList);
+      ADD_FAILURE() << c.file << ": no error";
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()), "Cannot read " + path + ": " + c.reason) << c.file;
+    }
+    ClearFileFaults();
+    if (std::string(c.file) != "subscribers.ini") {
+      EXPECT_EQ(fresh.Read("Data/L/subscribers.ini"), "a@x=,pw\r\n") << c.file;
+    }
+    if (kind == "unreadable") {
+      EXPECT_EQ(fresh.Read(std::string("Data/L/") + c.file), "kept\r\n");
+    }
   }
-  EXPECT_EQ(Read("subscribers.ini"), "a@x=,pw\r\nb@x=,pw2\r\n");  // saved before the failure
-  EXPECT_EQ(Read("signatures.ini"), "old\r\n");                   // not reached
 }
 
-TEST_F(AccountTest, UnreadableStoreIsNeverOverwritten) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
+TEST_F(AccountTest, SaveStopsAtTheFirstStoreThatCannotBeWritten) {
   dir.Write("Data/L/subscribers.ini", "a@x=,pw\r\n");
-  ASSERT_EQ(::chmod((list + "subscribers.ini").c_str(), 0), 0);
+  dir.Write("Data/L/signatures.ini", "old\r\n");
   account.Load(list);
-  EXPECT_TRUE(account.Subscribers().Empty());
-  account.Save();
-  ::chmod((list + "subscribers.ini").c_str(), 0600);
-  EXPECT_EQ(Read("subscribers.ini"), "a@x=,pw\r\n");
-  EXPECT_EQ(Read("pending.ini"), "");
+  AddSubscriber(account.Subscribers(), "b@x", "pw2");
+  account.Signatures().Clear();
+  InjectFileFault({FileOperation::Write, 1, 0, ENOSPC, "pending.ini"});
+  try {
+    account.Save();
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot create file " + list + "pending.ini: " + std::strerror(ENOSPC));
+  }
+  ClearFileFaults();
+  EXPECT_EQ(Read("subscribers.ini"), "a@x=,pw\r\nb@x=,pw2\r\n");  // saved before the failure
+  EXPECT_EQ(Read("signatures.ini"), "old\r\n");                   // not reached
 }
 
 TEST_F(AccountTest, LastCheckedRoundTripsThroughTheSettingsFile) {
