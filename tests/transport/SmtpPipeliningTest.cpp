@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -21,6 +23,7 @@
 #include "support/Fakes.h"
 #include "support/ScriptedServer.h"
 #include "support/TempDirectory.h"
+#include "support/TestCertificates.h"
 #include "transport/SmtpDelivery.h"
 #include "transport/SmtpSession.h"
 
@@ -260,8 +263,9 @@ TEST_F(SmtpPipeliningTest, MessageOverTheAnnouncedSizeFailsBeforeAnythingIsSent)
 // no further until its reply is taken. It counts the RCPT TO lines and the messages it took.
 class AnsweringRelay {
  public:
-  explicit AnsweringRelay(std::size_t replyBytes)
-      : reply_("250 2.1.5 ok " + std::string(replyBytes, 'r') + "\r\n") {
+  // With `pem` (certificate and key), the relay speaks TLS from the start.
+  explicit AnsweringRelay(std::size_t replyBytes, std::string pem = {})
+      : reply_("250 2.1.5 ok " + std::string(replyBytes, 'r') + "\r\n"), pem_(std::move(pem)) {
     listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int small = 4096;  // inherited by the accepted socket
     ::setsockopt(listen_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
@@ -297,7 +301,8 @@ class AnsweringRelay {
       const timeval limit{20, 0};
       ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
       ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-      Converse(fd);
+      if (pem_.empty() || StartTls(fd)) Converse(fd);
+      ssl_.reset();
       ::close(fd);
     }
     std::lock_guard lock(mutex_);
@@ -312,7 +317,8 @@ class AnsweringRelay {
       const auto lf = input.find('\n');
       if (lf == std::string::npos) {
         char chunk[4096];
-        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        const ssize_t n =
+            ssl_ ? SSL_read(ssl_.get(), chunk, sizeof chunk) : ::recv(fd, chunk, sizeof chunk, 0);
         if (n <= 0) return;
         input.append(chunk, static_cast<std::size_t>(n));
         continue;
@@ -344,16 +350,42 @@ class AnsweringRelay {
       if (!said) return;
     }
   }
-  static bool Say(int fd, std::string_view text) {
+  bool StartTls(int fd) {
+    context_.reset(SSL_CTX_new(TLS_server_method()));
+    BIO* in = BIO_new_mem_buf(pem_.data(), static_cast<int>(pem_.size()));
+    X509* certificate = PEM_read_bio_X509(in, nullptr, nullptr, nullptr);
+    EVP_PKEY* key = PEM_read_bio_PrivateKey(in, nullptr, nullptr, nullptr);
+    BIO_free(in);
+    const bool loaded = certificate != nullptr && key != nullptr &&
+                        SSL_CTX_use_certificate(context_.get(), certificate) == 1 &&
+                        SSL_CTX_use_PrivateKey(context_.get(), key) == 1;
+    X509_free(certificate);
+    EVP_PKEY_free(key);
+    if (!loaded) return false;
+    ssl_.reset(SSL_new(context_.get()));
+    SSL_set_fd(ssl_.get(), fd);
+    return SSL_accept(ssl_.get()) == 1;
+  }
+  bool Say(int fd, std::string_view text) {
     while (!text.empty()) {
-      const ssize_t n = ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+      const ssize_t n = ssl_ ? SSL_write(ssl_.get(), text.data(), static_cast<int>(text.size()))
+                             : ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
       if (n <= 0) return false;
       text.remove_prefix(static_cast<std::size_t>(n));
     }
     return true;
   }
 
+  struct ContextFree {
+    void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
+  };
+  struct SessionFree {
+    void operator()(SSL* session) const { SSL_free(session); }
+  };
   std::string reply_;
+  std::string pem_;
+  std::unique_ptr<SSL_CTX, ContextFree> context_;
+  std::unique_ptr<SSL, SessionFree> ssl_;
   int listen_ = -1;
   int port_ = 0;
   std::thread thread_;
@@ -382,14 +414,24 @@ TEST_F(SmtpPipeliningTest, LongBatchAgainstARelayThatAnswersEachLineAtOnce) {
   EXPECT_EQ(log_.Texts(LogColour::Red), Lines{});
 }
 
-// The same relay at the client's level: a batch of megabytes of commands, each answered at once.
-// Whatever the kernel buffers on both sides, the client must take the replies while it writes.
-TEST(MailClientBatchTest, RepliesAreTakenWhileAHugeBatchIsWritten) {
+// The same relay at the client's level, in plain text and over TLS: a batch of megabytes of
+// commands, each answered at once. Whatever the kernel buffers on both sides, the client must
+// take the replies while it writes.
+class MailClientBatchTest : public testing::TestWithParam<bool> {};
+
+TEST_P(MailClientBatchTest, RepliesAreTakenWhileAHugeBatchIsWritten) {
   constexpr int kCommands = 200000;
-  AnsweringRelay relay(50);
+  const bool tls = GetParam();
+  const test::ServerIdentity identity =
+      tls ? test::TestCertificateAuthority::SelfSigned("IP:127.0.0.1") : test::ServerIdentity{};
+  AnsweringRelay relay(50, identity.pem);
   MailClient client(25, {.connect = 5s, .reply = 5s, .dataEnd = 5s});
   client.host = "127.0.0.1";
   client.port = relay.Port();
+  if (tls) {
+    client.security = MailSecurity::ImplicitTls;
+    client.tlsFingerprint = test::HexDigits(identity.sha256);  // the pin alone decides
+  }
   client.Connect();
   client.ReadReply({220});
   std::string batch;
@@ -399,6 +441,9 @@ TEST(MailClientBatchTest, RepliesAreTakenWhileAHugeBatchIsWritten) {
   client.WriteLine("Quit");
   client.Disconnect();
 }
+
+INSTANTIATE_TEST_SUITE_P(Security, MailClientBatchTest, testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Tls" : "Plain"; });
 
 TEST(SmtpExtensionsTest, PipeliningAndSizeFromTheEhloReply) {
   struct Row {
