@@ -54,6 +54,28 @@ void Wait(int fd, WaitFor what, Clock::time_point deadline) {
   }
 }
 
+// Waits until `fd` can take more or has something to read (when `readable` is set); returns
+// whether it has something to read. Throws as Wait does.
+bool WaitWritableOrReadable(int fd, bool readable, Clock::time_point deadline) {
+  for (;;) {
+    if (Terminated()) throw StopRequestedError();
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) throw SocketTimeoutError();
+    pollfd fds[2] = {{fd, static_cast<short>(POLLOUT | (readable ? POLLIN : 0)), 0},
+                     {StopEventDescriptor(), POLLIN, 0}};
+    const int slice = static_cast<int>(std::min<long long>(left, 1000));
+    const int n = ::poll(fds, fds[1].fd >= 0 ? 2 : 1, slice);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw SocketError(errno, Describe(errno));
+    }
+    if (Terminated()) throw StopRequestedError();
+    if (fds[0].revents == 0) continue;
+    // An error or hang-up is reported by the next send.
+    return readable && (fds[0].revents & POLLIN) != 0 && (fds[0].revents & POLLOUT) == 0;
+  }
+}
+
 Clock::time_point DeadlineAfter(milliseconds limit) {
   // Guard the addition against absurd limits.
   const auto cap = std::chrono::hours(24 * 365);
@@ -82,6 +104,35 @@ class TcpSocket final : public Socket {
       if (errno == EINTR) continue;
       if (errno != EAGAIN && errno != EWOULDBLOCK) throw SocketError(errno, Describe(errno));
       Wait(fd_, WaitFor::Writable, deadline);
+    }
+  }
+
+  void SendWhileReceiving(std::string_view data, std::string& received, std::size_t maxReceived,
+                          milliseconds limit) override {
+    auto deadline = DeadlineAfter(limit);
+    bool peerOpen = true;  // after the peer's close there is nothing more to read
+    while (!data.empty()) {
+      if (fd_ < 0) throw SocketError(EBADF, Describe(EBADF));
+      const ssize_t n = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
+      if (n >= 0) {
+        data.remove_prefix(static_cast<std::size_t>(n));
+        deadline = DeadlineAfter(limit);
+        continue;
+      }
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) throw SocketError(errno, Describe(errno));
+      const bool room = peerOpen && received.size() < maxReceived;
+      if (!WaitWritableOrReadable(fd_, room, deadline)) continue;
+      char buffer[65536];
+      const std::size_t capacity = std::min(sizeof buffer, maxReceived - received.size());
+      const ssize_t got = ::recv(fd_, buffer, capacity, 0);
+      if (got > 0) {
+        received.append(buffer, static_cast<std::size_t>(got));
+      } else if (got == 0) {
+        peerOpen = false;
+      } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+        throw SocketError(errno, Describe(errno));
+      }
     }
   }
 

@@ -39,6 +39,17 @@ class Socket {
   virtual ~Socket() = default;
   // Sends all of `data`, waiting at most `limit` for the peer to take each part.
   virtual void Send(std::string_view data, std::chrono::milliseconds limit) = 0;
+  // Sends all of `data` as Send does, and while the peer takes no more, appends what it sends
+  // meanwhile to `received`, up to `maxReceived` bytes in all (past that, it waits as Send does).
+  // A peer that answers each line while it reads a long batch then never waits for a client that
+  // is still writing, nor the client for it. A peer's close during the send is seen by the next
+  // Receive. The default only sends.
+  virtual void SendWhileReceiving(std::string_view data, std::string& received,
+                                  std::size_t maxReceived, std::chrono::milliseconds limit) {
+    (void)received;
+    (void)maxReceived;
+    Send(data, limit);
+  }
   // Receives at least one byte into `buffer`; returns 0 when the peer has closed the connection.
   virtual std::size_t Receive(char* buffer, std::size_t capacity,
                               std::chrono::milliseconds limit) = 0;

@@ -144,6 +144,27 @@ class TlsSocket final : public Socket {
     }
   }
 
+  // What the server sends meanwhile stays encrypted in the session's input until Receive.
+  void SendWhileReceiving(std::string_view data, std::string& received, std::size_t maxReceived,
+                          milliseconds limit) override {
+    (void)received;
+    if (!established_) throw SocketError(EBADF, "Bad file descriptor.");
+    while (!data.empty()) {
+      const std::size_t size = std::min(data.size(), kChunk);
+      ERR_clear_error();
+      const int written = SSL_write(session_.get(), data.data(), static_cast<int>(size));
+      if (written <= 0) {
+        const int error = SSL_get_error(session_.get(), written);
+        if (error != SSL_ERROR_WANT_READ) throw Broken();
+        Flush(limit);
+        if (!Fill(limit)) throw SocketError(ECONNRESET, "Connection reset by peer.");
+        continue;
+      }
+      data.remove_prefix(static_cast<std::size_t>(written));
+      FlushWhileReceiving(maxReceived, limit);
+    }
+  }
+
   std::size_t Receive(char* buffer, std::size_t capacity, milliseconds limit) override {
     if (!established_) throw SocketError(EBADF, "Bad file descriptor.");
     const auto deadline = DeadlineAfter(limit);
@@ -249,6 +270,24 @@ class TlsSocket final : public Socket {
       const int n = BIO_read(out_, chunk, sizeof chunk);
       if (n <= 0) break;
       transport_->Send(std::string_view(chunk, static_cast<std::size_t>(n)), limit);
+    }
+  }
+
+  // Flush, keeping what the server sends meanwhile in the session's input, up to `maxReceived`
+  // bytes waiting there.
+  void FlushWhileReceiving(std::size_t maxReceived, milliseconds limit) {
+    char chunk[kChunk + 512];
+    std::string raw;
+    while (BIO_ctrl_pending(out_) > 0) {
+      const int n = BIO_read(out_, chunk, sizeof chunk);
+      if (n <= 0) break;
+      const std::size_t waiting = BIO_ctrl_pending(in_);
+      raw.clear();
+      transport_->SendWhileReceiving(std::string_view(chunk, static_cast<std::size_t>(n)), raw,
+                                     maxReceived > waiting ? maxReceived - waiting : 0, limit);
+      if (!raw.empty() &&
+          BIO_write(in_, raw.data(), static_cast<int>(raw.size())) != static_cast<int>(raw.size()))
+        throw Broken();
     }
   }
 

@@ -54,6 +54,7 @@ void MailClient::Connect() {
   closedByPeer_ = false;
   replyLines_.clear();
   replyCode_ = 0;
+  ehloReply.clear();
   if (security != MailSecurity::None) PeerFor(host, security, tlsFingerprint);
   socket_ = factory_->Connect(host, port, limits_.connect);
   if (security == MailSecurity::ImplicitTls) StartTls();
@@ -85,6 +86,7 @@ void MailClient::Disconnect() {
   input_.clear();
   inputStart_ = 0;
   closedByPeer_ = false;
+  ehloReply.clear();
 }
 
 void MailClient::WriteLine(std::string_view text) {
@@ -96,7 +98,21 @@ void MailClient::WriteLine(std::string_view text) {
 
 void MailClient::WriteData(std::string_view data) {
   if (!socket_) throw Error("Not connected.");
-  socket_->Send(data, limits_.reply);
+  // Bounded like a line: a server that talks endlessly while the client writes gets no more room
+  // than one line of input.
+  const std::size_t pending = input_.size() - inputStart_;
+  if (pending > kMaxLineLength) {
+    socket_->Send(data, limits_.reply);
+    return;
+  }
+  std::string received;
+  socket_->SendWhileReceiving(data, received, kMaxLineLength - pending, limits_.reply);
+  if (received.empty()) return;
+  if (inputStart_ > 0) {
+    input_.erase(0, inputStart_);
+    inputStart_ = 0;
+  }
+  input_.append(received);
 }
 
 std::string MailClient::ReadLine() {

@@ -61,6 +61,10 @@ class MailClient {
   // server has agreed. Both are checked before anything is sent.
   MailSecurity security = MailSecurity::None;
   std::string tlsFingerprint;
+  // The lines of the server's EHLO reply in force on this connection (set by the SMTP set-up;
+  // empty after HELO), so that each transaction can see what the relay offers. Cleared by
+  // Connect and Disconnect.
+  std::vector<std::string> ehloReply;
 
   void Connect();
   // Upgrades the open connection to TLS, under the connect limit. The server's agreement must be
@@ -75,7 +79,9 @@ class MailClient {
 
   // Sends the text and CR LF at once.
   void WriteLine(std::string_view text);
-  // Sends a prepared block (message data) in large writes.
+  // Sends a prepared block (message data, or a batch of commands) in large writes. Whatever the
+  // server answers meanwhile is read into the input, so that a server that answers each command
+  // of a long batch at once cannot block while the client is still writing.
   void WriteData(std::string_view data);
 
   // The next line without its LF and a CR before it. An empty text when the server closed the

@@ -1,4 +1,4 @@
-// The SMTP exchange and the walk over Outbox.
+// The walk over Outbox (the exchange of one transaction is in SmtpTransaction.cpp).
 #include "transport/SmtpDelivery.h"
 
 #include <algorithm>
@@ -22,14 +22,6 @@ void LogProgress(Logger& log, const std::string& text) {
 }
 void LogFailure(Logger& log, const std::string& text) {
   log.WriteLog(text, 1, LogColour::Red);
-}
-
-bool IsPermanentRefusal(int code) {
-  return code >= 500 && code <= 599;
-}
-// 421 is not among them: the relay is closing the connection, which ends the stage.
-bool IsTemporaryRefusal(int code) {
-  return code >= 400 && code <= 499 && code != 421;
 }
 
 bool HasExtension(const std::string& name, std::string_view extension) {
@@ -250,77 +242,6 @@ std::string Base64(const std::string& text) {
     out += '=';
   }
   return out;
-}
-
-TransactionResult SendTransaction(MailClient& smtp, SmtpAuth auth, Logger& log,
-                                  const std::string& sender, const std::string& data,
-                                  const std::vector<std::string>& recipients) {
-  using Outcome = TransactionResult::Outcome;
-  SmtpOpen(smtp, auth, log);
-  smtp.SendCommand("MAIL FROM: <" + sender + ">", {250});
-  LogProgress(log, recipients.size() == 1 ? "Sending message to <" + recipients.front() + ">"
-                                          : std::string("Sending message to list"));
-  TransactionResult result;
-  for (const auto& address : recipients) {
-    const int code = smtp.SendCommand("RCPT TO: <" + address + ">", {});
-    if (code == 250 || code == 251) {
-      result.accepted.push_back(address);
-    } else if (IsPermanentRefusal(code)) {
-      // One bad address must not keep the message from everybody else.
-      LogFailure(log, "Recipient <" + address + "> refused\r\n" + smtp.LastReplyLine());
-      result.refused.push_back(address);
-    } else if (IsTemporaryRefusal(code)) {
-      // A full mailbox, greylisting or the relay's own cap: this one waits for the next cycle.
-      result.deferred.push_back(address);
-      result.code = code;
-      result.reply = smtp.LastReplyLine();
-    } else {
-      throw ProtocolReplyError(code, smtp.LastReplyLine());
-    }
-  }
-  if (!result.deferred.empty())
-    LogFailure(log, (result.deferred.size() == 1 ? "Recipient <" + result.deferred.front() + ">"
-                                                 : Recipients(result.deferred.size())) +
-                        " deferred\r\n" + result.reply);
-  const auto deferAll = [&](Outcome outcome) {
-    result.outcome = outcome;
-    result.code = smtp.ReplyCode();
-    result.reply = smtp.LastReplyLine();
-    result.deferred.insert(result.deferred.end(), result.accepted.begin(), result.accepted.end());
-    result.accepted.clear();
-    LogFailure(log, "Message deferred\r\n" + result.reply);
-  };
-  if (result.accepted.empty()) {
-    smtp.SendCommand("RSET", {250});
-    result.outcome = Outcome::NoRecipientAccepted;
-    return result;
-  }
-  const int dataCode = smtp.SendCommand("DATA", {});
-  if (IsPermanentRefusal(dataCode) || IsTemporaryRefusal(dataCode)) {
-    if (IsPermanentRefusal(dataCode)) {
-      result.outcome = Outcome::MessageRefused;
-      result.code = dataCode;
-      result.reply = smtp.LastReplyLine();
-    } else {
-      deferAll(Outcome::Deferred);
-    }
-    smtp.SendCommand("RSET", {250});
-    return result;
-  }
-  if (dataCode != 354) throw ProtocolReplyError(dataCode, smtp.LastReplyLine());
-  smtp.WriteData(data);
-  const int endCode = smtp.ReadReply({}, ReplyWait::EndOfData);
-  if (endCode == 250) return result;
-  if (IsPermanentRefusal(endCode)) {
-    result.outcome = Outcome::MessageRefused;
-    result.code = endCode;
-    result.reply = smtp.LastReplyLine();
-  } else if (IsTemporaryRefusal(endCode)) {
-    deferAll(Outcome::Deferred);
-  } else {
-    throw ProtocolReplyError(endCode, smtp.LastReplyLine());
-  }
-  return result;
 }
 
 SendResult SendOneMessage(MailClient& smtp, SmtpAuth auth, Logger& log, const std::string& sender,

@@ -74,7 +74,10 @@ SendResult SendOneMessage(MailClient& smtp, SmtpAuth auth, Logger& log, const st
 
 // One transaction to `recipients` with message data already dot-stuffed (DotStuffedData).
 // 4xx and 5xx answers to RCPT TO, DATA and the end of data are results, not errors; a dropped
-// connection, a 421 (the relay closes) and every other failure throw.
+// connection, a 421 (the relay closes) and every other failure throw. The commands go out in one
+// batch when the relay offers PIPELINING, one at a time otherwise, with the same results. When
+// the relay offers SIZE, MAIL FROM declares the size, and a message over the relay's announced
+// maximum is MessageRefused (code 552) before anything of it is sent.
 TransactionResult SendTransaction(MailClient& smtp, SmtpAuth auth, Logger& log,
                                   const std::string& sender, const std::string& data,
                                   const std::vector<std::string>& recipients);

@@ -26,6 +26,17 @@ std::vector<std::string> Words(std::string_view text) {
   return words;
 }
 
+// The number of a SIZE line; 0 (no limit) for anything but digits, or more than 19 of them.
+std::uint64_t SizeLimit(std::string_view text) {
+  if (text.empty() || text.size() > 19) return 0;
+  std::uint64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return 0;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return value;
+}
+
 }  // namespace
 
 // "Quit" needs no answer.
@@ -61,6 +72,12 @@ SmtpExtensions ParseEhloReply(const std::vector<std::string>& lines) {
       words.erase(words.begin());
     }
     if (EqualsIgnoreCase(keyword, "STARTTLS")) extensions.startTls = true;
+    if (EqualsIgnoreCase(keyword, "PIPELINING")) extensions.pipelining = true;
+    if (EqualsIgnoreCase(keyword, "SIZE")) {
+      extensions.size = true;
+      // A limit that is not a plain number is no limit the client can hold a message to.
+      if (!words.empty()) extensions.maxSize = SizeLimit(words.front());
+    }
     if (EqualsIgnoreCase(keyword, "AUTH"))
       extensions.authMechanisms.insert(extensions.authMechanisms.end(), words.begin(), words.end());
   }
@@ -79,7 +96,10 @@ SmtpExtensions SmtpGreet(MailClient& smtp) {
     return {};
   }
   SmtpExtensions extensions = ParseEhloReply(smtp.ReplyLines());
-  if (smtp.security != MailSecurity::StartTls) return extensions;
+  if (smtp.security != MailSecurity::StartTls) {
+    smtp.ehloReply = smtp.ReplyLines();
+    return extensions;
+  }
   if (!extensions.startTls) throw Error("TLS failure: " + smtp.host + " does not offer STARTTLS");
   if (smtp.SendCommand("STARTTLS", {}) != 220)
     throw Error("TLS failure: " + smtp.host + " refused STARTTLS\r\n" + smtp.LastReplyLine());
@@ -87,6 +107,7 @@ SmtpExtensions SmtpGreet(MailClient& smtp) {
   // What the server said before the handshake may have been altered on the way; only the
   // extensions it lists now are taken.
   smtp.SendCommand("ehlo " + me, {250});
+  smtp.ehloReply = smtp.ReplyLines();
   return ParseEhloReply(smtp.ReplyLines());
 }
 

@@ -2,6 +2,7 @@
 // that follows it, and authentication by LOGIN or PLAIN.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,9 @@ namespace orvex {
 struct SmtpExtensions {
   bool startTls = false;
   std::vector<std::string> authMechanisms;  // as listed, in the server's letter case
+  bool pipelining = false;                  // commands may be sent in batches
+  bool size = false;                        // MAIL FROM takes SIZE=
+  std::uint64_t maxSize = 0;                // the announced largest message; 0: none announced
 
   bool OffersAuth(std::string_view mechanism) const;
 };
@@ -24,7 +28,8 @@ SmtpExtensions ParseEhloReply(const std::vector<std::string>& lines);
 // After Connect: reads the greeting and says EHLO (HELO when EHLO is refused). With
 // MailSecurity::StartTls, a server that does not offer STARTTLS or refuses it is a failure, and
 // after the handshake EHLO is said again, since only that second reply counts. Returns the
-// extensions of the EHLO reply in force. The caller disconnects on failure.
+// extensions of the EHLO reply in force and keeps that reply's lines in the client (ehloReply).
+// The caller disconnects on failure.
 SmtpExtensions SmtpGreet(MailClient& smtp);
 
 // LOGIN with the client's user name and password; PLAIN (with the initial response) instead

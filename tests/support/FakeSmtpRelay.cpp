@@ -55,6 +55,8 @@ class LineReader {
       buffer_.append(chunk, static_cast<std::size_t>(n));
     }
   }
+  // A whole line is already waiting.
+  bool LineWaiting() const { return buffer_.find('\n') != std::string::npos; }
 
  private:
   int fd_;
@@ -127,6 +129,11 @@ int FakeSmtpRelay::Connections() const {
   return connections_;
 }
 
+int FakeSmtpRelay::CommandsSentAhead() const {
+  std::lock_guard lock(mutex_);
+  return sentAhead_;
+}
+
 bool FakeSmtpRelay::WaitUntilHeld(std::chrono::milliseconds limit) {
   std::unique_lock lock(mutex_);
   return changed_.wait_for(lock, limit, [this] { return held_; });
@@ -176,7 +183,11 @@ void FakeSmtpRelay::Serve(int fd) {
   std::string line;
   while (reader.ReadLine(line)) {
     std::unique_lock lock(mutex_);
-    if (StartsWithNoCase(line, "ehlo") || StartsWithNoCase(line, "helo")) {
+    if (reader.LineWaiting()) ++sentAhead_;
+    if (StartsWithNoCase(line, "ehlo") && policy_.pipelining) {
+      Say(fd, "250-relay.test");
+      Say(fd, "250 PIPELINING");
+    } else if (StartsWithNoCase(line, "ehlo") || StartsWithNoCase(line, "helo")) {
       Say(fd, "250 relay.test");
     } else if (StartsWithNoCase(line, "mail from:")) {
       recipients.clear();
@@ -197,6 +208,8 @@ void FakeSmtpRelay::Serve(int fd) {
         recipients.push_back(address);
         Say(fd, "250 2.1.5 Ok");
       }
+    } else if (StartsWithNoCase(line, "data") && policy_.pipelining && recipients.empty()) {
+      Say(fd, "554 5.5.1 Error: no valid recipients");
     } else if (StartsWithNoCase(line, "data")) {
       Say(fd, "354 End data with <CR><LF>.<CR><LF>");
       Delivery delivery{recipients, {}};

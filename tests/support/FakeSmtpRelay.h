@@ -24,6 +24,7 @@ struct RelayPolicy {
   int dropAtEndOfData = 0;                 // the connection closes instead of that reply
   int holdAtEndOfData = 0;                 // delivered, then the reply is held
   int holdAtMailFrom = 0;                  // the reply to this MAIL FROM is held
+  bool pipelining = false;                 // offers PIPELINING (DATA without recipients: 554)
 };
 
 class FakeSmtpRelay {
@@ -45,6 +46,8 @@ class FakeSmtpRelay {
   // How many messages each address got (lower case).
   std::map<std::string, int> CountsByRecipient() const;
   int Connections() const;
+  // Commands that had arrived before the relay answered the one before them.
+  int CommandsSentAhead() const;
   // Waits until a hold of the policy is reached; false after `limit`.
   bool WaitUntilHeld(std::chrono::milliseconds limit);
   // Waits until no client is connected; false after `limit`.
@@ -64,6 +67,7 @@ class FakeSmtpRelay {
   long accepted_ = 0;
   int transactions_ = 0;
   int connections_ = 0;
+  int sentAhead_ = 0;
   bool connected_ = false;
   bool held_ = false;
   bool stopping_ = false;

@@ -1,6 +1,7 @@
-// Delivery through a real Postfix that accepts only 20 recipients per message (started by
-// tests/support/mailservers.py with smtpd_recipient_limit=20): the rest of a post goes out in
-// later cycles, or in batches of the list's MaxRecipients, and nobody gets it twice.
+// Delivery through a real Postfix that accepts only 20 recipients per message and messages of at
+// most 100,000 bytes (started by tests/support/mailservers.py with smtpd_recipient_limit=20 and
+// message_size_limit=100000): the rest of a post goes out in later cycles, or in batches of the
+// list's MaxRecipients, and nobody gets it twice; a larger post is given up before it is sent.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -120,6 +121,30 @@ TEST_F(RecipientLimitTest, BatchesWithinTheRelaysLimitGoOutInOneCycle) {
   std::size_t batches = 0;
   for (const auto& e : log_.entries) batches += e.text == "Sending message to list";
   EXPECT_EQ(batches, 3u);
+}
+
+// Postfix announces its limit (SIZE 100000): a larger post moves to Failed without going out.
+TEST_F(RecipientLimitTest, PostOverTheRelaysSizeLimitFailsBeforeItIsSent) {
+  const Counts before = Mailboxes();
+  Prepare("");
+  temp_.Write("Data/Sales/Outbox/A.msg",
+              "Subject: large\r\n\r\n" + std::string(120000, 'x') + "\r\n");
+  Cycle();
+  EXPECT_FALSE(temp_.Exists("Data/Sales/Outbox/A.msg"));
+  EXPECT_TRUE(temp_.Exists("Data/Sales/Failed/A.msg"));
+  EXPECT_FALSE(temp_.Exists("Data/Sales/Outbox/A.msg.progress"));
+  EXPECT_EQ(log_.Texts(LogColour::Red),
+            (std::vector<std::string>{
+                "Message file A.msg moved to Failed/A.msg: the server refused it\r\n"
+                "The message has 120020 bytes; 127.0.0.1 takes at most 100000 (SIZE)"}));
+  EXPECT_EQ(Refusals(), 0u) << "no recipient was offered the post";
+  // A post within the limit still goes out on the same relay.
+  temp_.Write("Data/Sales/Outbox/B.msg", "Subject: small\r\n\r\nbody\r\n");
+  temp_.Write("Data/Sales/maillist.ini",
+              temp_.Read("Data/Sales/maillist.ini") + "MaxRecipients=20\r\n");
+  Cycle();
+  EXPECT_FALSE(temp_.Exists("Data/Sales/Outbox/B.msg"));
+  EXPECT_EQ(AwaitMailboxes(Plus(before, 1)), Plus(before, 1));
 }
 
 }  // namespace

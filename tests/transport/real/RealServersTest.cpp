@@ -19,6 +19,7 @@
 #include "support/TempDirectory.h"
 #include "transport/Pop3Retrieval.h"
 #include "transport/SmtpDelivery.h"
+#include "transport/SmtpSession.h"
 
 namespace orvex {
 namespace {
@@ -132,6 +133,15 @@ TEST_F(RealServersTest, DeliversPostDigestAndNoticeThroughPostfix) {
               "[General]\r\nSmtpHost=127.0.0.1\r\nSmtpPort=" + HarnessSetting("ORVEX_SMTP_PORT") +
                   "\r\nFrom=sales@" + domain + "\r\nControlAddress=sales-request@" + domain +
                   "\r\n");
+  // Postfix offers PIPELINING: the post goes to its 50 members in one batch of commands.
+  {
+    MailClient probe(25);
+    probe.host = "127.0.0.1";
+    probe.port = std::stoi(HarnessSetting("ORVEX_SMTP_PORT"));
+    probe.Connect();
+    EXPECT_TRUE(SmtpGreet(probe).pipelining);
+    SmtpQuit(probe);
+  }
   TAccount list;
   list.Load(list_);
   for (int n = 1; n <= 50; ++n)
