@@ -211,7 +211,8 @@ def main():
     for directory in args.directories:
         if not os.path.isdir(directory):
             if args.skip_if_missing:
-                print(f"SKIPPED: message directory {directory} is not there")
+                print(f"SKIPPED: the message directory {directory} is not there; "
+                      "the project's own messages in tests/data/mail set the same traps")
                 return 77
             print(f"message directory {directory} is missing")
             return 1
