@@ -197,7 +197,8 @@ void TMsg::MoveRawLines(std::vector<std::size_t>& refs, std::vector<std::string>
 }
 
 void TMsg::Compose() {
-  if (Lines.size() != parsed_lines_)
+  // The raw lines are taken from Lines: they must still be the ones Parse read.
+  if ((!head_.empty() || !tail_.empty()) && Lines.size() != parsed_lines_)
     throw std::logic_error("TMsg::Compose: Lines changed since Parse");
   size_t count = Headers.Count() + head_.size() + Body.size() + tail_.size() + 1;
   std::string encoded;

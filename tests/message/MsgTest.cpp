@@ -171,6 +171,9 @@ TEST(Msg, ClearEmptiesTheParsedFieldsButKeepsLinesAndBoundary) {
   EXPECT_EQ(msg.BodyEncoding, TBodyEncoding::AsIs);
   EXPECT_EQ(msg.Boundary, "q");
   EXPECT_EQ(msg.Lines.size(), 6u);
+  msg.Body.push_back("only text");
+  msg.Compose();  // nothing refers to the old lines any more
+  EXPECT_THAT(msg.Lines, ElementsAre("only text"));
 }
 
 TEST(Msg, ComposeOfEmptyLinesGivesNoLines) {
