@@ -166,6 +166,7 @@ void TMimeDecode::Reset() {
   current_storage_.clear();
   current_ = {};
   raw_lines_.clear();
+  lines_read_ = line_index_ = raw_index_ = 0;
   pending_ = header_begun_ = part_header_seen_ = part_data_seen_ = body_begun_ = false;
   at_end_ = ended_by_body_line_ = uu_open_ = false;
   header_fields_ = 0;
@@ -231,6 +232,7 @@ void TMimeDecode::DecodeLines(const std::vector<std::string>& lines) {
 }
 
 void TMimeDecode::Line(std::string_view line) {
+  line_index_ = lines_read_++;
   if (state_ == State::MessageHeader || state_ == State::PartHeader)
     HeaderStateLine(line);
   else
@@ -275,6 +277,7 @@ void TMimeDecode::HeaderStateLine(std::string_view line) {
   current_storage_.assign(line);
   raw_lines_.clear();
   raw_lines_.emplace_back(line);
+  raw_index_ = line_index_;
   pending_ = true;
 }
 

@@ -53,11 +53,19 @@ class TMimeDecode {
   std::string_view CurrentData() const { return current_; }
   // The physical lines of the current header line as they stood, before unfolding.
   const std::vector<std::string>& CurrentRawLines() const { return raw_lines_; }
+  // Where the current line stands in the input (0 for the first line), so that a handler can refer
+  // to an input line instead of copying it; for a header line, where its first physical line
+  // stands.
+  std::size_t CurrentLineIndex() const { return line_index_; }
+  std::size_t CurrentRawLinesIndex() const { return raw_index_; }
   // True for the events fired after the last line, when no line is current.
   bool AtEndOfStream() const { return at_end_; }
   // True in OnHeaderEnd / OnPartHeaderEnd when the header was ended by a line that is not a
   // header field; that line follows as the first body line.
   bool HeaderEndedByBodyLine() const { return ended_by_body_line_; }
+  // True while a part header is being read: in OnPartEnd at the end of the stream, the stream
+  // ended inside a part header (after a delimiter, before the empty line that ends the header).
+  bool InPartHeader() const { return state_ == State::PartHeader; }
 
   const std::string& ContentType() const { return content_type_; }
   const std::string& Charset() const { return charset_; }
@@ -120,6 +128,9 @@ class TMimeDecode {
   std::string current_storage_;
   std::string_view current_;
   std::vector<std::string> raw_lines_;
+  std::size_t lines_read_ = 0;
+  std::size_t line_index_ = 0;
+  std::size_t raw_index_ = 0;
   bool pending_ = false;  // a header line waits for its possible continuation lines
   bool header_begun_ = false;
   bool part_header_seen_ = false;

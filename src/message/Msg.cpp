@@ -1,6 +1,7 @@
 // Parsing a message into TMsg's fields through the MIME decoder's events, and composing it again.
 #include "message/Msg.h"
 
+#include <stdexcept>
 #include <unordered_map>
 
 #include "message/Codecs.h"
@@ -26,51 +27,66 @@ constexpr size_t kBase64LineLength = 76;
 
 }  // namespace
 
+std::string TMsg::StoredFieldName(std::string_view name) {
+  std::string stored(name);
+  for (char& c : stored)
+    if (c == '=') c = ':';
+  return stored;
+}
+
+std::string TMsg::WrittenFieldName(std::string_view name) {
+  std::string written(name);
+  for (char& c : written)
+    if (c == ':') c = '=';
+  return written;
+}
+
 void TMsg::Clear() {
   BodyEncoding = TBodyEncoding::AsIs;
   Headers.Clear();
-  Head.clear();
+  head_.clear();
   Body.clear();
-  Tail.clear();
+  tail_.clear();
+  parsed_lines_ = 0;
   State = TParseState::Head;
   text_part_seen_ = false;
+  text_header_open_ = false;
   text_data_.clear();
 }
 
 void TMsg::Parse() {
   Clear();
   Boundary.clear();
+  parsed_lines_ = Lines.size();
   // Field name (lower case) -> its line in Headers, so that many fields stay fast to parse.
   std::unordered_map<std::string, size_t> index;
   std::vector<std::string>& header_lines = Headers.Lines();
 
   Decoder = TMimeDecode();
-  // Outside the text part only raw lines are kept: their data need not be decoded.
+  // Only raw lines are kept or collected: the text part is decoded as a whole when it ends.
   Decoder.PartData = TPartData::Raw;
   Decoder.OnHeaderLine = [&index, &header_lines](TMimeDecode& d) {
     const std::string_view line = d.CurrentData();
     const size_t colon = line.find(':');
     if (colon == std::string_view::npos) return;
-    const std::string_view name = line.substr(0, colon);
+    // Blanks before the colon belong to no name: "Reply-To :" is the Reply-To field to readers
+    // that take the older syntax, so it must not stand beside the one the list sets.
+    std::string_view written = line.substr(0, colon);
+    while (!written.empty() && (written.back() == ' ' || written.back() == '\t'))
+      written.remove_suffix(1);
     const std::string_view value = TrimBlanks(line.substr(colon + 1));
-    const std::string key = LowerCase(name);
-    const auto found = index.find(key);
-    if (value.empty()) {
-      if (found == index.end()) return;
-      header_lines.erase(header_lines.begin() + static_cast<std::ptrdiff_t>(found->second));
-      index.clear();
-      for (size_t i = 0; i < header_lines.size(); ++i)
-        index.emplace(
-            LowerCase(std::string_view(header_lines[i]).substr(0, header_lines[i].find('='))), i);
-      return;
-    }
+    // An empty occurrence neither gives a value nor removes one that the message gave before.
+    if (value.empty()) return;
+    const std::string name = StoredFieldName(written);
+    std::string key = LowerCase(name);
     std::string entry;
     entry.reserve(name.size() + 1 + value.size());
     entry.append(name).append("=").append(value);
+    const auto found = index.find(key);
     if (found != index.end()) {
       header_lines[found->second] = std::move(entry);  // the place of the first occurrence
     } else {
-      index.emplace(key, header_lines.size());
+      index.emplace(std::move(key), header_lines.size());
       header_lines.push_back(std::move(entry));
     }
   };
@@ -88,7 +104,7 @@ void TMsg::Parse() {
 void TMsg::HeaderEnd() {
   Boundary = Decoder.Boundary();
   // The separator is written even when the header was ended by a body line instead.
-  Head.emplace_back();
+  head_.push_back(kEmptyLine);
   const std::string& type = Decoder.ContentType();
   EnterTextIfPlain(type, Decoder.Encoding());
 }
@@ -104,32 +120,38 @@ void TMsg::EnterTextIfPlain(const std::string& content_type, const std::string& 
   else
     BodyEncoding = TBodyEncoding::AsIs;
   State = TParseState::Text;
-  Decoder.PartData = TPartData::Decoded;
 }
 
 void TMsg::PartHeaderLine() {
   // Part headers are raw lines: they are kept as written, folding included.
   auto& target = RawTarget();
-  for (const std::string& raw : Decoder.CurrentRawLines()) target.push_back(raw);
+  const size_t first = Decoder.CurrentRawLinesIndex();
+  for (size_t i = 0; i < Decoder.CurrentRawLines().size(); ++i) target.push_back(first + i);
 }
 
 void TMsg::PartHeaderEnd() {
   // A header ended by a line that is no field has no empty line to keep.
-  if (!Decoder.HeaderEndedByBodyLine()) RawTarget().emplace_back();
+  const bool open = Decoder.HeaderEndedByBodyLine();
+  if (!open) RawTarget().push_back(kEmptyLine);
+  const bool was_text = text_part_seen_;
   EnterTextIfPlain(Decoder.PartContentType(), Decoder.PartEncoding());
+  if (text_part_seen_ && !was_text) text_header_open_ = open;
 }
 
-void TMsg::PartLine(const char* data, std::size_t size) {
+void TMsg::PartLine(const char*, std::size_t) {
   if (State != TParseState::Text) {
-    RawTarget().emplace_back(Decoder.CurrentData());
+    RawTarget().push_back(Decoder.CurrentLineIndex());
     return;
   }
+  // A line of the part follows its header directly: whatever Compose writes comes after it.
+  text_header_open_ = false;
   switch (BodyEncoding) {
     case TBodyEncoding::QuotedPrintable:
       text_data_.append(Decoder.CurrentData()).append("\r\n");
       break;
     case TBodyEncoding::Base64:
-      text_data_.append(data, size);
+      // The four-character groups may run across lines: the part is decoded as one stream.
+      text_data_.append(Decoder.CurrentData());
       break;
     case TBodyEncoding::AsIs:
       // The line as it stands, whatever other encoding was declared: Compose writes it back as is.
@@ -143,19 +165,42 @@ void TMsg::PartEnd() {
     if (BodyEncoding == TBodyEncoding::QuotedPrintable)
       Body = SplitLines(QPDecode(text_data_));
     else if (BodyEncoding == TBodyEncoding::Base64)
-      Body = SplitLines(text_data_);
+      Body = SplitLines(Base64DecodeLine(text_data_));
     text_data_.clear();
     text_data_.shrink_to_fit();
     State = TParseState::Tail;
-    Decoder.PartData = TPartData::Raw;
+  } else if (State == TParseState::Head && Decoder.AtEndOfStream() && Decoder.InPartHeader()) {
+    // The message ends inside a part header: a text written after it needs the empty line that
+    // ends that header, or readers take its first line for a header field.
+    text_header_open_ = true;
   }
   // The boundary line that ended the part, as it stood.
-  if (!Decoder.AtEndOfStream()) RawTarget().emplace_back(Decoder.CurrentData());
+  if (!Decoder.AtEndOfStream()) RawTarget().push_back(Decoder.CurrentLineIndex());
+}
+
+std::vector<std::string> TMsg::RawLines(const std::vector<std::size_t>& refs) const {
+  std::vector<std::string> lines;
+  lines.reserve(refs.size());
+  for (const size_t ref : refs) lines.push_back(ref == kEmptyLine ? std::string() : Lines.at(ref));
+  return lines;
+}
+
+void TMsg::MoveRawLines(std::vector<std::size_t>& refs, std::vector<std::string>& out) {
+  for (size_t& ref : refs) {
+    if (ref == kEmptyLine) {
+      out.emplace_back();
+    } else {
+      out.push_back(std::move(Lines[ref]));
+      ref = out.size() - 1;
+    }
+  }
 }
 
 void TMsg::Compose() {
-  std::vector<std::string>().swap(Lines);  // free the old lines before the new ones are built
-  size_t count = Headers.Count() + Head.size() + Body.size() + Tail.size();
+  // The raw lines are taken from Lines: they must still be the ones Parse read.
+  if ((!head_.empty() || !tail_.empty()) && Lines.size() != parsed_lines_)
+    throw std::logic_error("TMsg::Compose: Lines changed since Parse");
+  size_t count = Headers.Count() + head_.size() + Body.size() + tail_.size() + 1;
   std::string encoded;
   if (BodyEncoding == TBodyEncoding::Base64) {
     encoded = Base64Encode(JoinLines(Body));
@@ -163,31 +208,40 @@ void TMsg::Compose() {
   } else if (BodyEncoding == TBodyEncoding::QuotedPrintable) {
     encoded = QPEncode(JoinLines(Body));
   }
-  Lines.reserve(count);
+  std::vector<std::string> out;
+  out.reserve(count);
   for (size_t i = 0; i < Headers.Count(); ++i) {
     const std::string& line = Headers.Lines()[i];
     const size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
-    std::string field;
+    std::string field = WrittenFieldName(std::string_view(line).substr(0, eq));
     field.reserve(line.size() + 1);
-    field.append(line, 0, eq).append(": ").append(line, eq + 1);
-    Lines.push_back(std::move(field));
+    field.append(": ").append(line, eq + 1);
+    out.push_back(std::move(field));
   }
-  Lines.insert(Lines.end(), Head.begin(), Head.end());
+  MoveRawLines(head_, out);
+  if (text_header_open_ && !Body.empty()) out.emplace_back();
   switch (BodyEncoding) {
     case TBodyEncoding::Base64:
       for (size_t pos = 0; pos < encoded.size(); pos += kBase64LineLength)
-        Lines.emplace_back(encoded.substr(pos, kBase64LineLength));
+        out.emplace_back(encoded.substr(pos, kBase64LineLength));
       break;
     case TBodyEncoding::QuotedPrintable:
-      for (std::string& line : SplitLines(encoded)) Lines.push_back(std::move(line));
+      for (std::string& line : SplitLines(encoded)) out.push_back(std::move(line));
       break;
     case TBodyEncoding::AsIs:
-      Lines.insert(Lines.end(), Body.begin(), Body.end());
+      out.insert(out.end(), Body.begin(), Body.end());
       break;
   }
-  Lines.insert(Lines.end(), Tail.begin(), Tail.end());
-  while (!Lines.empty() && Lines.back().empty()) Lines.pop_back();
+  MoveRawLines(tail_, out);
+  while (!out.empty() && out.back().empty()) out.pop_back();
+  Lines.swap(out);
+  std::vector<std::string>().swap(out);
+  // Raw lines cut off with the trailing empty lines are empty lines of their own now.
+  for (auto* refs : {&head_, &tail_})
+    for (size_t& ref : *refs)
+      if (ref != kEmptyLine && ref >= Lines.size()) ref = kEmptyLine;
+  parsed_lines_ = Lines.size();
 }
 
 }  // namespace orvex
