@@ -26,7 +26,7 @@
 
 #include "editor/BoundedSpinBox.h"
 #include "editor/ChoiceBox.h"
-#include "editor/DefaultList.h"
+#include "store/DefaultList.h"
 #include "editor/Dialogs.h"
 #include "editor/ListFiles.h"
 #include "editor/MessageBoxes.h"

@@ -40,4 +40,11 @@ std::string ExtractAddress(std::string_view text, AddressForm form) {
   return address;
 }
 
+bool StorableAddress(std::string_view address) {
+  if (address.empty()) return false;
+  for (const char c : address)
+    if (c == '=' || static_cast<unsigned char>(c) <= 32) return false;
+  return true;
+}
+
 }  // namespace orvex

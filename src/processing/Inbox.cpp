@@ -90,7 +90,7 @@ class InboxPass {
       group_.AbandonMessage();
       env_.log.WriteLog("Message " + name + " refused: " + refusal.what() + "; moved to Failed", 1,
                         LogColour::White);
-      MoveAside(name);
+      MoveAside(name, std::string("refused: ") + refusal.what());
       return false;
     } catch (const std::exception& error) {
       group_.AbandonMessage();
@@ -133,12 +133,12 @@ class InboxPass {
   void SetAside(const std::string& name, const std::string& reason) {
     env_.log.WriteLog("Message " + name + " failed: " + reason + "; moved to Failed", 1,
                       LogColour::Red);
-    MoveAside(name);
+    MoveAside(name, reason);
   }
 
-  void MoveAside(const std::string& name) {
+  void MoveAside(const std::string& name, const std::string& reason) {
     try {
-      MoveToFailed(list_.ListDir(), InboxPath(name));
+      MoveToFailed(list_.ListDir(), InboxPath(name), reason);
     } catch (const std::exception& error) {
       env_.log.WriteLog(error.what(), 1, LogColour::Red);
     }

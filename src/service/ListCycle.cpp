@@ -1,10 +1,13 @@
 // The list cycle: due test, stages, LastChecked, and the store save at the end of a due visit.
 #include "service/ListCycle.h"
 
+#include <optional>
+
 #include "platform/FileSystem.h"
 #include "platform/StopSignal.h"
 #include "store/Account.h"
 #include "store/IniFile.h"
+#include "store/ListLock.h"
 
 namespace orvex {
 namespace {
@@ -30,6 +33,10 @@ void ListCycle::Run(const std::string& listDirectory) {
   if (Terminated()) return;
   try {
     if (IsDue(listDirectory)) {
+      // Held for the whole cycle: orvex-admin takes it for every read and change of the list.
+      // While orvex-admin holds it the list waits for the next pass (about a second later).
+      const std::optional<ListLock> lock = ListLock::TryAcquire(listDirectory);
+      if (!lock) return;
       visits_.erase(listDirectory);  // the cycle writes LastChecked
       RunDue(listDirectory);
     }

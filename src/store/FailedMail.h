@@ -2,13 +2,29 @@
 // it neither blocks the files behind it nor is lost.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace orvex {
 
 // Moves the file `path` into `listDir` + "Failed/" (created when missing), keeping its name or,
 // when that is taken, its name with "-1", "-2" ... before the extension. Never overwrites a file.
 // Returns the new path; throws orvex::Error when the file cannot be moved.
-std::string MoveToFailed(const std::string& listDir, const std::string& path);
+// Beside the moved file, "<new name>.why" records the folder it came from, when and `reason`
+// (for `orvex-admin failed` and `failed retry`); a record that cannot be written is passed over,
+// since the move itself has happened and must not be reported as failed.
+std::string MoveToFailed(const std::string& listDir, const std::string& path,
+                         std::string_view reason = {});
+
+inline constexpr std::string_view kFailedReasonExtension = ".why";
+
+struct FailedReason {
+  std::string origin;  // "Inbox" or "Outbox"; empty when unknown
+  std::string when;    // local time, "YYYY-MM-DD HH:MM:SS"
+  std::string reason;
+};
+// The record beside `failedPath`; nothing when there is none.
+std::optional<FailedReason> ReadFailedReason(const std::string& failedPath);
 
 }  // namespace orvex
