@@ -1,11 +1,15 @@
 // The list cycle: due test, stages, LastChecked, and the store save at the end of a due visit.
 #include "service/ListCycle.h"
 
+#include <algorithm>
+#include <chrono>
 #include <optional>
 
 #include "platform/FileSystem.h"
 #include "platform/StopSignal.h"
 #include "store/Account.h"
+#include "store/CycleRecord.h"
+#include "store/FailedMail.h"
 #include "store/IniFile.h"
 #include "store/ListLock.h"
 
@@ -18,6 +22,51 @@ const char* const kMessageDirectories[] = {"Inbox", "Outbox", "Digest"};
 std::string ErrorText(const std::exception& e) {
   return e.what();
 }
+
+// Files in a queue folder (the notes beside set-aside files not counted).
+long long QueueFiles(const std::string& directory) {
+  long long count = 0;
+  for (const DirectoryEntry& entry : ListDirectory(directory))
+    if (!entry.isDirectory && !entry.name.ends_with(kFailedReasonExtension)) ++count;
+  return count;
+}
+
+// What a due cycle did, for `orvex-admin status`: counted from the queue folders around the
+// stages, so that the stages need not report anything.
+class CycleRecorder {
+ public:
+  CycleRecorder(std::string listDirectory, ConsoleLog& console)
+      : dir_(std::move(listDirectory)), console_(console) {
+    record_.start = RecordTimeNow();
+    console_.TakeLastFailure();  // a failure of an earlier list is not this one's
+    failedBefore_ = QueueFiles(dir_ + "Failed");
+  }
+  void BeforeProcessing() { inbox_ = QueueFiles(dir_ + "Inbox"); }
+  void AfterProcessing() { record_.handled = std::max(0LL, inbox_ - QueueFiles(dir_ + "Inbox")); }
+  void BeforeDelivery() { outbox_ = QueueFiles(dir_ + "Outbox"); }
+  void AfterDelivery() { record_.sent = std::max(0LL, outbox_ - QueueFiles(dir_ + "Outbox")); }
+
+  void Write(Logger& log) {
+    record_.end = RecordTimeNow();
+    record_.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - started_)
+                             .count();
+    record_.failed = std::max(0LL, QueueFiles(dir_ + "Failed") - failedBefore_);
+    record_.lastError = console_.TakeLastFailure();
+    try {
+      WriteCycleRecord(dir_, record_);
+    } catch (const std::exception& e) {
+      log.WriteLog(ErrorText(e), 1, LogColour::Red);
+    }
+  }
+
+ private:
+  std::string dir_;
+  ConsoleLog& console_;
+  CycleRecord record_;
+  std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+  long long failedBefore_ = 0, inbox_ = 0, outbox_ = 0;
+};
 
 }  // namespace
 
@@ -77,6 +126,7 @@ void ListCycle::RunStage(const char* what, const std::function<void()>& stage) {
 }
 
 void ListCycle::RunDue(const std::string& listDirectory) {
+  CycleRecorder recorder(listDirectory, console_);
   TAccount account;
   account.Load(listDirectory);
   const std::string name = account.Config().ReadString("General", "Name", "Unnamed");
@@ -93,16 +143,22 @@ void ListCycle::RunDue(const std::string& listDirectory) {
     account.Save();
     env_.log.WriteLog("Idle", 1, LogColour::White);
     console_.SetTitle("ORVEX [Idle]");
+    recorder.Write(env_.log);
     return;
   }
   if (!Terminated() && stages_.retrieve) RunStage("Retrieval", [&] { stages_.retrieve(account); });
+  recorder.BeforeProcessing();
   if (!Terminated() && stages_.process) RunStage("Processing", [&] { stages_.process(account); });
+  recorder.AfterProcessing();
+  recorder.BeforeDelivery();
   if (!Terminated() && stages_.deliver) RunStage("Delivery", [&] { stages_.deliver(account); });
+  recorder.AfterDelivery();
   if (stages_.hangUp) RunStage("Hang-up", [&] { stages_.hangUp(); });
   if (!Terminated()) account.WriteLastChecked(env_.clock.Now());
   if (!Terminated()) env_.log.WriteLog("Idle", 1, LogColour::White);
   console_.SetTitle("ORVEX [Idle]");
   account.Save();
+  recorder.Write(env_.log);
 }
 
 }  // namespace orvex
