@@ -145,8 +145,15 @@ std::string DisplayName(const KeyInfo& key) {
 std::string CheckedValue(const KeyInfo& key, std::string_view value) {
   const std::string name = DisplayName(key);
   auto refuse = [&](const std::string& what) -> AdminError {
-    return AdminError("The value \"" + std::string(value) + "\" does not fit " + name + ": " +
-                      what + ".");
+    // The value as typed, its line breaks shown as \n, so that the message stays one line.
+    std::string shown;
+    for (const char c : value.substr(0, 200)) {
+      if (c == '\n' || c == '\r')
+        shown += c == '\n' ? "\\n" : "\\r";
+      else
+        shown += c;
+    }
+    return AdminError("The value \"" + shown + "\" does not fit " + name + ": " + what + ".");
   };
   const bool lineBreak = value.find_first_of("\r\n") != std::string_view::npos;
   if (value.find('\0') != std::string_view::npos) throw refuse("it holds a NUL character");
