@@ -7,6 +7,7 @@
 #include <string>
 
 #include "admin/AdminError.h"
+#include "admin/Check.h"
 #include "admin/Commands.h"
 #include "admin/Session.h"
 
@@ -158,6 +159,11 @@ failed->callback([&] {
   if (list.empty()) throw CLI::RequiredError("LIST");
   action = [&](const Session& s) { return Failed(s, list, out); };
 });
+
+auto* check = app.add_subcommand(
+    "check", "every POP3 mailbox and the relay: connect, TLS, log in; sends and deletes nothing");
+check->add_option("LIST", list)->required();
+check->callback([&] { action = [&](const Session& s) { return Check(s, list, out); }; });
 
 app.add_subcommand("passwd", "enciphers a password read from standard input")->callback([&] {
   plainAction = [&] { return Passwd(json, in, out); };

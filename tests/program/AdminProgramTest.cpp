@@ -24,7 +24,9 @@
 #include "store/ListLock.h"
 #include "store/NameValueList.h"
 #include "support/ChildProcess.h"
+#include "support/ScriptedServer.h"
 #include "support/TempDirectory.h"
+#include "support/TestCertificates.h"
 
 namespace orvex {
 namespace {
@@ -491,6 +493,65 @@ TEST_F(AdminProgramTest, ChangesDuringTheServicesCyclesAreNeverLost) {
   EXPECT_EQ(members.size(), expected.size()) << "no address twice";
   const std::string store = ReadText(List("subscribers.ini"));
   EXPECT_TRUE(store.empty() || store.ends_with("\r\n")) << "no torn file";
+}
+
+// `check` goes as far as STAT and AUTH and no further; each server gets its own row, and a
+// wrong password and an untrusted certificate each name the step that failed.
+TEST_F(AdminProgramTest, CheckLogsInToEveryServerAndSendsNothing) {
+  using test::Hear;
+  using test::Say;
+  CreateList();
+  test::ScriptedServer good({{Say("+OK ready"), Hear(), Say("+OK"), Hear(), Say("+OK in"), Hear(),
+                              Say("+OK 3 900"), Hear()}});
+  test::ScriptedServer refusing(
+      {{Say("+OK ready"), Hear(), Say("+OK"), Hear(), Say("-ERR invalid password"), Hear()}});
+  test::ScriptedServer untrusted(
+      {{test::ServeTls(test::TestCertificateAuthority::SelfSigned("IP:127.0.0.1").pem)}});
+  test::ScriptedServer relay(
+      {{Say("220 relay ready"), Hear(), Say("250-relay"), Say("250 AUTH LOGIN PLAIN"), Hear(),
+        Say("334 VXNlcm5hbWU6"), Hear(), Say("334 UGFzc3dvcmQ6"), Hear(), Say("235 ok"), Hear()}});
+  const std::vector<std::pair<std::string, std::string>> settings = {
+      {"Pop3Count", "3"},
+      {"Pop3Host1", "127.0.0.1"},
+      {"Pop3Port1", std::to_string(good.Port())},
+      {"Name1", "box1"},
+      {"Pop3Host2", "127.0.0.1"},
+      {"Pop3Port2", std::to_string(refusing.Port())},
+      {"Name2", "box2"},
+      {"Pop3Host3", "127.0.0.1"},
+      {"Pop3Port3", std::to_string(untrusted.Port())},
+      {"Pop3Security3", "2"},
+      {"SMTPHOST", "127.0.0.1"},
+      {"SMTPPort", std::to_string(relay.Port())},
+      {"SMTPUser", "relayuser"},
+  };
+  for (const auto& [key, value] : settings)
+    ASSERT_EQ(Admin({"list", "set", "birds", key, value}).status, 0) << key;
+  ASSERT_EQ(Admin({"list", "set", "birds", "SMTPPassword", "--password-stdin"}, "pw\n").status, 0);
+
+  const Result r = Admin({"--json", "check", "birds"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  const Json rows = Json::parse(r.out)["servers"];
+  ASSERT_EQ(rows.size(), 4u) << r.out;
+  EXPECT_EQ(rows[0]["ok"], true);
+  EXPECT_NE(rows[0]["detail"].get<std::string>().find("+OK 3 900"), std::string::npos);
+  EXPECT_EQ(rows[1]["ok"], false);
+  EXPECT_EQ(rows[1]["step"], "PASS");
+  EXPECT_NE(rows[1]["detail"].get<std::string>().find("invalid password"), std::string::npos);
+  EXPECT_EQ(rows[2]["ok"], false);
+  EXPECT_EQ(rows[2]["step"], "connect");
+  EXPECT_EQ(rows[3]["ok"], true) << rows[3];
+
+  const std::vector<std::string> pop3 = good.Transcript();
+  for (const std::string& line : pop3) {
+    EXPECT_EQ(line.rfind("RETR", 0), std::string::npos) << line;
+    EXPECT_EQ(line.rfind("DELE", 0), std::string::npos) << line;
+  }
+  const std::vector<std::string> smtp = relay.Transcript();
+  for (const std::string& line : smtp) {
+    EXPECT_EQ(line.rfind("MAIL", 0), std::string::npos) << line;
+    EXPECT_EQ(line.rfind("RCPT", 0), std::string::npos) << line;
+  }
 }
 
 }  // namespace
