@@ -98,7 +98,7 @@ std::string NextDue(const IniFile& config, const LocalDateTime& now) {
 std::size_t CountFiles(const std::string& directory) {
   std::size_t count = 0;
   for (const DirectoryEntry& entry : ListDirectory(directory))
-    if (!entry.isDirectory && !entry.name.ends_with(kFailedReasonExtension)) ++count;
+    if (!entry.isDirectory) ++count;
   return count;
 }
 
@@ -729,8 +729,8 @@ int Failed(const Session& session, const std::string& list, std::ostream& out) {
   Json json = Json::array();
   Table table{{"FILE", "WHEN", "FROM", "WHY"}, {}};
   for (const DirectoryEntry& entry : ListDirectory(failed)) {
-    if (entry.isDirectory || entry.name.ends_with(kFailedReasonExtension)) continue;
-    const std::optional<FailedReason> reason = ReadFailedReason(failed + entry.name);
+    if (entry.isDirectory) continue;
+    const std::optional<FailedReason> reason = ReadFailedReason(directory, entry.name);
     std::string when = reason ? reason->when : "";
     if (when.empty()) {
       struct stat st {};
@@ -755,8 +755,7 @@ int FailedRetry(const Session& session, const std::string& list, const std::stri
                 const std::optional<std::string>& to, std::ostream& out) {
   session.RefuseWhileEditorOpen();
   const std::string directory = session.ListDirectory(list);
-  if (file.empty() || file[0] == '.' || file.find('/') != std::string::npos ||
-      file.ends_with(kFailedReasonExtension))
+  if (file.empty() || file[0] == '.' || file.find('/') != std::string::npos)
     throw AdminError("\"" + file + "\" is not a file name in Failed/; `orvex-admin failed " + list +
                      "` lists them.");
   const ListLock lock = session.LockList(list, directory);
@@ -770,7 +769,7 @@ int FailedRetry(const Session& session, const std::string& list, const std::stri
     if (EqualsIgnoreCase(*to, "inbox")) origin = "Inbox";
     if (EqualsIgnoreCase(*to, "outbox")) origin = "Outbox";
     if (origin.empty()) throw AdminError("--to takes inbox or outbox.", kExitUsage);
-  } else if (const auto reason = ReadFailedReason(path);
+  } else if (const auto reason = ReadFailedReason(directory, file);
              reason && (reason->origin == "Inbox" || reason->origin == "Outbox")) {
     origin = reason->origin;
   } else {
@@ -781,7 +780,11 @@ int FailedRetry(const Session& session, const std::string& list, const std::stri
   CreateDirectoryOnce(directory + origin);
   if (!RenameWithoutReplacing(path, target))
     throw AdminError(origin + "/ holds a file \"" + file + "\" already; move it aside first.");
-  RemoveFile(path + std::string(kFailedReasonExtension));
+  try {
+    ForgetFailedReason(directory, file);
+  } catch (const std::exception&) {
+    // The file is back; its stale note is dropped with the next one written.
+  }
   PrintMessage(session, out, Json{{"list", list}, {"file", file}, {"to", origin}},
                file + " moved back to " + origin + "/; the next cycle takes it.");
   return kExitDone;

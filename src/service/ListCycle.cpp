@@ -9,7 +9,6 @@
 #include "platform/StopSignal.h"
 #include "store/Account.h"
 #include "store/CycleRecord.h"
-#include "store/FailedMail.h"
 #include "store/IniFile.h"
 #include "store/ListLock.h"
 
@@ -23,11 +22,11 @@ std::string ErrorText(const std::exception& e) {
   return e.what();
 }
 
-// Files in a queue folder (the notes beside set-aside files not counted).
+// Files in a queue folder.
 long long QueueFiles(const std::string& directory) {
   long long count = 0;
   for (const DirectoryEntry& entry : ListDirectory(directory))
-    if (!entry.isDirectory && !entry.name.ends_with(kFailedReasonExtension)) ++count;
+    if (!entry.isDirectory) ++count;
   return count;
 }
 

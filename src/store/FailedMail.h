@@ -11,20 +11,22 @@ namespace orvex {
 // Moves the file `path` into `listDir` + "Failed/" (created when missing), keeping its name or,
 // when that is taken, its name with "-1", "-2" ... before the extension. Never overwrites a file.
 // Returns the new path; throws orvex::Error when the file cannot be moved.
-// Beside the moved file, "<new name>.why" records the folder it came from, when and `reason`
-// (for `orvex-admin failed` and `failed retry`); a record that cannot be written is passed over,
-// since the move itself has happened and must not be reported as failed.
+// The list's `failed.ini` records, per file in Failed/, the folder it came from, when and
+// `reason` (for `orvex-admin failed` and `failed retry`); a record that cannot be written is
+// passed over, since the move itself has happened and must not be reported as failed.
 std::string MoveToFailed(const std::string& listDir, const std::string& path,
                          std::string_view reason = {});
 
-inline constexpr std::string_view kFailedReasonExtension = ".why";
+inline constexpr const char* kFailedRecordName = "failed.ini";
 
 struct FailedReason {
   std::string origin;  // "Inbox" or "Outbox"; empty when unknown
   std::string when;    // local time, "YYYY-MM-DD HH:MM:SS"
   std::string reason;
 };
-// The record beside `failedPath`; nothing when there is none.
-std::optional<FailedReason> ReadFailedReason(const std::string& failedPath);
+// The record of the file `name` in Failed/; nothing when there is none.
+std::optional<FailedReason> ReadFailedReason(const std::string& listDir, const std::string& name);
+// Drops the record of `name` (and of files no longer in Failed/). Throws orvex::Error.
+void ForgetFailedReason(const std::string& listDir, const std::string& name);
 
 }  // namespace orvex

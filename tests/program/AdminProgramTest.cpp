@@ -390,6 +390,8 @@ TEST_F(AdminProgramTest, FailedFilesShowWhyAndGoBackWhereTheyCameFrom) {
   ASSERT_EQ(Admin({"failed", "retry", "birds", "0001.pri"}).status, 0);
   EXPECT_EQ(ReadText(List("Outbox/0001.pri")), "ann@example.org\r\n\r\nbody\r\n");
   EXPECT_EQ(test::FileNamesIn(List("Failed")), std::vector<std::string>{"0002.msg"});
+  EXPECT_EQ(IniFile::FromText(ReadText(List("failed.ini"))).SectionNames().size(), 0u)
+      << "the note goes with the file";
 
   EXPECT_EQ(Admin({"failed", "retry", "birds", "0002.msg"}).status, 1) << "origin unknown";
   EXPECT_EQ(Admin({"failed", "retry", "birds", "0002.msg", "--to", "inbox"}).status, 0);
