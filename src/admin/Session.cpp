@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -94,6 +95,23 @@ void Session::RefuseWhileEditorOpen() const {
   if (InstanceLock::IsHeld(programDirectory_ + kEditorLockName))
     throw AdminError("The editor is open in " + programDirectory_ +
                      "; close it, then repeat the change.");
+}
+
+void BufferedRandom::Fill(void* data, std::size_t size) {
+  auto* out = static_cast<unsigned char*>(data);
+  while (size > 0) {
+    if (used_ == sizeof buffer_) {
+      source_.Fill(buffer_, sizeof buffer_);
+      used_ = 0;
+    }
+    const std::size_t n = std::min(size, sizeof buffer_ - used_);
+    std::memcpy(out, buffer_ + used_, n);
+    // Each byte is handed out once.
+    std::memset(buffer_ + used_, 0, n);
+    used_ += n;
+    out += n;
+    size -= n;
+  }
 }
 
 bool ValidListName(std::string_view name) {

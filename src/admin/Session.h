@@ -33,6 +33,18 @@ class QuietLog final : public Logger {
   void WriteAtCursor(std::string_view) override {}
 };
 
+// The system's secure random bytes, fetched 4 KiB at a time: an import of many members draws ten
+// letters of password each, and one system call per letter would cost more than the rest.
+class BufferedRandom final : public RandomSource {
+ public:
+  void Fill(void* data, std::size_t size) override;
+
+ private:
+  SystemRandom source_;
+  unsigned char buffer_[4096];
+  std::size_t used_ = sizeof buffer_;
+};
+
 class Session {
  public:
   // `programDirectory` ends with "/". Throws AdminError when it holds no "Data/".
@@ -60,7 +72,7 @@ class Session {
   bool json_;
   int waitSeconds_;
   SystemClock clock_;
-  SystemRandom random_;
+  BufferedRandom random_;
   QuietLog log_;
   MessageNamer namer_{clock_};
   Environment env_{clock_, random_, log_, namer_};
