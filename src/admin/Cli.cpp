@@ -46,6 +46,8 @@ int RunAdmin(int argc, const char* const* argv, const std::string& programFileDi
   std::string digestSwitch, pausedSwitch;
   CreateOptions create;
   std::optional<std::string> statusList;
+  bool readImport = false;
+  std::string importText;
 
   app.add_subcommand("lists", "every list: members, next due, queues, last cycle")->callback([&] {
     action = [&](const Session& s) { return Lists(s, out); };
@@ -92,106 +94,105 @@ int RunAdmin(int argc, const char* const* argv, const std::string& programFileDi
 
   auto* members = app.add_subcommand("members", "a list's members; import and export");
   members->add_option("LIST", list);
-  auto* import = members->add_subcommand(
+  auto* importCommand = members->add_subcommand(
       "import", "one address a line, or \"address,flags\" (d digest, p paused, b posting off)");
-  import->add_option("LIST", list)->required();
-  import->add_option("FILE", file, "the file, or - for standard input")->required();
-  import->add_flag("--welcome", welcome,
-                   "send each new member the \"Subscribe successfull\" notice");
-  import->callback([&] {
-    action = [&](const Session& s) { return MembersImport(s, list, file, welcome, in, out);
-};
-}  // namespace orvex::admin
-);
-auto* exportCommand = members->add_subcommand("export", "in the form import reads");
-exportCommand->add_option("LIST", list)->required();
-exportCommand->callback([&] {
-  action = [&](const Session& s) { return MembersExport(s, list, out); };
-});
-members->callback([&] {
-  if (action) return;  // import or export
-  if (list.empty()) throw CLI::RequiredError("LIST");
-  action = [&](const Session& s) { return Members(s, list, out); };
-});
+  importCommand->add_option("LIST", list)->required();
+  importCommand->add_option("FILE", file, "the file, or - for standard input")->required();
+  importCommand->add_flag("--welcome", welcome,
+                          "send each new member the \"Subscribe successfull\" notice");
+  importCommand->callback([&] {
+    readImport = true;
+    action = [&](const Session& s) { return MembersImport(s, list, importText, welcome, out); };
+  });
+  auto* exportCommand = members->add_subcommand("export", "in the form import reads");
+  exportCommand->add_option("LIST", list)->required();
+  exportCommand->callback(
+      [&] { action = [&](const Session& s) { return MembersExport(s, list, out); }; });
+  members->callback([&] {
+    if (action) return;  // import or export
+    if (list.empty()) throw CLI::RequiredError("LIST");
+    action = [&](const Session& s) { return Members(s, list, out); };
+  });
 
-auto* member = app.add_subcommand("member", "add, remove or change one member");
-member->require_subcommand(1);
-auto* memberAdd = member->add_subcommand("add", "a member, at once (no confirmation)");
-memberAdd->add_option("LIST", list)->required();
-memberAdd->add_option("ADDRESS", address)->required();
-memberAdd->add_flag("--digest", digestFlag, "receives digests");
-memberAdd->add_flag("--paused", pausedFlag, "receives nothing for now");
-memberAdd->add_flag("--welcome", welcome, "send the \"Subscribe successfull\" notice");
-memberAdd->callback([&] {
-  action = [&](const Session& s) {
-    MemberFlags flags{digestFlag, pausedFlag};
-    return MemberAdd(s, list, address, flags, welcome, out);
-  };
-});
-auto* memberRemove = member->add_subcommand("remove", "a member");
-memberRemove->add_option("LIST", list)->required();
-memberRemove->add_option("ADDRESS", address)->required();
-memberRemove->callback([&] {
-  action = [&](const Session& s) { return MemberRemove(s, list, address, out); };
-});
-auto* memberSet = member->add_subcommand("set", "digest and pause of a member");
-memberSet->add_option("LIST", list)->required();
-memberSet->add_option("ADDRESS", address)->required();
-memberSet->add_option("--digest", digestSwitch)->check(CLI::IsMember({"on", "off"}));
-memberSet->add_option("--paused", pausedSwitch)->check(CLI::IsMember({"on", "off"}));
-memberSet->callback([&] {
-  action = [&](const Session& s) {
-    return MemberSet(s, list, address, MemberFlags{OnOff(digestSwitch), OnOff(pausedSwitch)}, out);
-  };
-});
+  auto* member = app.add_subcommand("member", "add, remove or change one member");
+  member->require_subcommand(1);
+  auto* memberAdd = member->add_subcommand("add", "a member, at once (no confirmation)");
+  memberAdd->add_option("LIST", list)->required();
+  memberAdd->add_option("ADDRESS", address)->required();
+  memberAdd->add_flag("--digest", digestFlag, "receives digests");
+  memberAdd->add_flag("--paused", pausedFlag, "receives nothing for now");
+  memberAdd->add_flag("--welcome", welcome, "send the \"Subscribe successfull\" notice");
+  memberAdd->callback([&] {
+    action = [&](const Session& s) {
+      MemberFlags flags{digestFlag, pausedFlag};
+      return MemberAdd(s, list, address, flags, welcome, out);
+    };
+  });
+  auto* memberRemove = member->add_subcommand("remove", "a member");
+  memberRemove->add_option("LIST", list)->required();
+  memberRemove->add_option("ADDRESS", address)->required();
+  memberRemove->callback(
+      [&] { action = [&](const Session& s) { return MemberRemove(s, list, address, out); }; });
+  auto* memberSet = member->add_subcommand("set", "digest and pause of a member");
+  memberSet->add_option("LIST", list)->required();
+  memberSet->add_option("ADDRESS", address)->required();
+  memberSet->add_option("--digest", digestSwitch)->check(CLI::IsMember({"on", "off"}));
+  memberSet->add_option("--paused", pausedSwitch)->check(CLI::IsMember({"on", "off"}));
+  memberSet->callback([&] {
+    action = [&](const Session& s) {
+      return MemberSet(s, list, address, MemberFlags{OnOff(digestSwitch), OnOff(pausedSwitch)},
+                       out);
+    };
+  });
 
-auto* failed = app.add_subcommand("failed", "files in Failed/ with when and why");
-failed->add_option("LIST", list);
-auto* retry = failed->add_subcommand("retry", "a file back to Inbox/ or Outbox/");
-retry->add_option("LIST", list)->required();
-retry->add_option("FILE", file)->required();
-retry->add_option("--to", to, "inbox or outbox, for a file whose origin was not recorded");
-retry->callback([&] {
-  action = [&](const Session& s) { return FailedRetry(s, list, file, to, out); };
-});
-failed->callback([&] {
-  if (action) return;
-  if (list.empty()) throw CLI::RequiredError("LIST");
-  action = [&](const Session& s) { return Failed(s, list, out); };
-});
+  auto* failed = app.add_subcommand("failed", "files in Failed/ with when and why");
+  failed->add_option("LIST", list);
+  auto* retry = failed->add_subcommand("retry", "a file back to Inbox/ or Outbox/");
+  retry->add_option("LIST", list)->required();
+  retry->add_option("FILE", file)->required();
+  retry->add_option("--to", to, "inbox or outbox, for a file whose origin was not recorded");
+  retry->callback(
+      [&] { action = [&](const Session& s) { return FailedRetry(s, list, file, to, out); }; });
+  failed->callback([&] {
+    if (action) return;
+    if (list.empty()) throw CLI::RequiredError("LIST");
+    action = [&](const Session& s) { return Failed(s, list, out); };
+  });
 
-auto* check = app.add_subcommand(
-    "check", "every POP3 mailbox and the relay: connect, TLS, log in; sends and deletes nothing");
-check->add_option("LIST", list)->required();
-check->callback([&] { action = [&](const Session& s) { return Check(s, list, out); }; });
+  auto* check = app.add_subcommand(
+      "check", "every POP3 mailbox and the relay: connect, TLS, log in; sends and deletes nothing");
+  check->add_option("LIST", list)->required();
+  check->callback([&] { action = [&](const Session& s) { return Check(s, list, out); }; });
 
-app.add_subcommand("passwd", "enciphers a password read from standard input")->callback([&] {
-  plainAction = [&] { return Passwd(json, in, out); };
-});
+  app.add_subcommand("passwd", "enciphers a password read from standard input")->callback([&] {
+    plainAction = [&] { return Passwd(json, in, out); };
+  });
 
-try {
-  app.parse(argc, argv);
-} catch (const CLI::ParseError& e) {
-  const int status = app.exit(e, out, err);
-  return status == 0 ? kExitDone : kExitUsage;
-}
-try {
-  if (plainAction) return plainAction();
-  const std::string programDirectory = dir.empty() ? DefaultProgramDirectory(programFileDirectory)
-                                                   : (dir.back() == '/' ? dir : dir + "/");
-  // Before anything in the directory is touched.
-  ActAsOwnerOf(programDirectory);
-  const Session session(programDirectory, json, wait);
-  return action(session);
-} catch (const AdminError& e) {
-  out.flush();
-  err << "orvex-admin: " << e.what() << '\n';
-  return e.Status();
-} catch (const std::exception& e) {
-  out.flush();
-  err << "orvex-admin: " << e.what() << '\n';
-  return kExitFailed;
-}
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int status = app.exit(e, out, err);
+    return status == 0 ? kExitDone : kExitUsage;
+  }
+  try {
+    if (plainAction) return plainAction();
+    const std::string programDirectory = dir.empty() ? DefaultProgramDirectory(programFileDirectory)
+                                                     : (dir.back() == '/' ? dir : dir + "/");
+    // The import file is the caller's: read with the caller's rights.
+    if (readImport) importText = ReadImportFile(file, in);
+    // Before anything in the directory is touched.
+    ActAsOwnerOf(programDirectory);
+    const Session session(programDirectory, json, wait);
+    return action(session);
+  } catch (const AdminError& e) {
+    out.flush();
+    err << "orvex-admin: " << e.what() << '\n';
+    return e.Status();
+  } catch (const std::exception& e) {
+    out.flush();
+    err << "orvex-admin: " << e.what() << '\n';
+    return kExitFailed;
+  }
 }
 
 }  // namespace orvex::admin

@@ -260,29 +260,6 @@ ImportPlan PlanImport(std::string_view text, const NameValueList& subscribers) {
   return plan;
 }
 
-std::string ReadImportFile(const std::string& file, std::istream& in) {
-  if (file == "-") {
-    std::string text;
-    char buffer[65536];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-      text.append(buffer, static_cast<std::size_t>(in.gcount()));
-      if (text.size() > kMaximumImport)
-        throw AdminError("The input is larger than 256 MiB; split it and import the parts.");
-    }
-    return text;
-  }
-  const RegularFileRead read = ReadRegularFile(file, kMaximumImport);
-  switch (read.outcome) {
-    case RegularFileRead::Outcome::Read:
-      return read.content;
-    case RegularFileRead::Outcome::TooLarge:
-      throw AdminError("The file " + file +
-                       " is larger than 256 MiB; split it and import the parts.");
-    default:
-      throw AdminError("Cannot read the file " + file + "; give a readable regular file.");
-  }
-}
-
 // ---- service
 // ----------------------------------------------------------------------------------------
 
@@ -657,9 +634,31 @@ int MemberSet(const Session& session, const std::string& list, const std::string
   return kExitDone;
 }
 
-int MembersImport(const Session& session, const std::string& list, const std::string& file,
-                  bool welcome, std::istream& in, std::ostream& out) {
-  const std::string text = ReadImportFile(file, in);
+std::string ReadImportFile(const std::string& file, std::istream& in) {
+  if (file == "-") {
+    std::string text;
+    char buffer[65536];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+      text.append(buffer, static_cast<std::size_t>(in.gcount()));
+      if (text.size() > kMaximumImport)
+        throw AdminError("The input is larger than 256 MiB; split it and import the parts.");
+    }
+    return text;
+  }
+  const RegularFileRead read = ReadRegularFile(file, kMaximumImport);
+  switch (read.outcome) {
+    case RegularFileRead::Outcome::Read:
+      return read.content;
+    case RegularFileRead::Outcome::TooLarge:
+      throw AdminError("The file " + file +
+                       " is larger than 256 MiB; split it and import the parts.");
+    default:
+      throw AdminError("Cannot read the file " + file + "; give a readable regular file.");
+  }
+}
+
+int MembersImport(const Session& session, const std::string& list, const std::string& text,
+                  bool welcome, std::ostream& out) {
   ImportPlan plan;
   ChangeMembers(session, list, [&](ProcessingContext& context) {
     plan = PlanImport(text, context.list.Subscribers());

@@ -36,9 +36,11 @@ int MemberRemove(const Session& session, const std::string& list, const std::str
                  std::ostream& out);
 int MemberSet(const Session& session, const std::string& list, const std::string& address,
               const MemberFlags& flags, std::ostream& out);
-// `file` "-" reads standard input.
-int MembersImport(const Session& session, const std::string& list, const std::string& file,
-                  bool welcome, std::istream& in, std::ostream& out);
+// The text of an import: `file`, or standard input for "-"; bounded while read. Read before
+// orvex-admin takes on the program directory owner's identity, since the file is the caller's.
+std::string ReadImportFile(const std::string& file, std::istream& in);
+int MembersImport(const Session& session, const std::string& list, const std::string& text,
+                  bool welcome, std::ostream& out);
 int MembersExport(const Session& session, const std::string& list, std::ostream& out);
 
 int Failed(const Session& session, const std::string& list, std::ostream& out);

@@ -453,6 +453,11 @@ TEST_F(AdminProgramTest, AsRootActsAsTheDirectorysOwner) {
 
   const Result r = Admin({"member", "add", "birds", "a@example.org", "--welcome"});
   ASSERT_EQ(r.status, 0) << r.err;
+  // The import file is root's own (in a 0700 directory): read before the switch.
+  test::TempDirectory rootOnly;
+  rootOnly.Write("import.txt", "b@example.org\n");
+  const Result imported = Admin({"members", "import", "birds", rootOnly.Path() + "import.txt"});
+  ASSERT_EQ(imported.status, 0) << imported.err;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.Path() + "Data")) {
     struct stat st {};
     ASSERT_EQ(::lstat(entry.path().c_str(), &st), 0);
