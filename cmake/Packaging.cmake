@@ -51,6 +51,8 @@ if(TARGET orvex-editor)
   set(CPACK_DEBIAN_EDITOR_PACKAGE_NAME orvex-editor)
   set(CPACK_DEBIAN_EDITOR_PACKAGE_SECTION mail)
   set(CPACK_DEBIAN_EDITOR_PACKAGE_DEPENDS "orvex (= ${PROJECT_VERSION})")
+  set(CPACK_DEBIAN_EDITOR_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/editor/postinst
+                                                ${PROJECT_SOURCE_DIR}/packaging/editor/postrm)
   set(CPACK_COMPONENT_EDITOR_DESCRIPTION
       "Desktop editor for Orvex mailing lists\n The Qt editor of lists, members and notice texts.")
 endif()
