@@ -26,7 +26,6 @@
 
 #include "editor/BoundedSpinBox.h"
 #include "editor/ChoiceBox.h"
-#include "editor/DefaultList.h"
 #include "editor/Dialogs.h"
 #include "editor/ListFiles.h"
 #include "editor/MessageBoxes.h"
@@ -34,6 +33,7 @@
 #include "editor/SubscriberModel.h"
 #include "editor/TlsSettings.h"
 #include "platform/FileSystem.h"
+#include "store/DefaultList.h"
 #include "store/IniFile.h"
 
 namespace orvex {

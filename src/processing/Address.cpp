@@ -50,4 +50,11 @@ bool UsableAddress(std::string_view address) {
   return true;
 }
 
+bool StorableAddress(std::string_view address) {
+  if (address.empty()) return false;
+  for (const char c : address)
+    if (c == '=' || static_cast<unsigned char>(c) <= 32) return false;
+  return true;
+}
+
 }  // namespace orvex

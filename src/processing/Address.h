@@ -20,6 +20,11 @@ bool UsableAddress(std::string_view address);
 // Trims characters with codes 0 to 32 from both ends.
 std::string_view TrimBlanks(std::string_view text);
 
+// Whether an address can be a store entry's name: the stores are name=value lines, so an address
+// with "=" or a blank or control character in it would be stored under another name (or break
+// the line) and could never be found again. Mail commands and orvex-admin both apply it.
+bool StorableAddress(std::string_view address);
+
 std::string LowerCase(std::string_view text);
 std::string UpperCase(std::string_view text);
 

@@ -54,15 +54,6 @@ bool Subscribed(const TAccount& list, std::string_view address) {
   return (list.SubscriberFlags(address) & sfMember) != 0;
 }
 
-// The stores are name=value lines: an address with "=" or a blank or control character in it
-// would be stored under another name (or break the line) and could never be found again.
-bool StorableAddress(std::string_view address) {
-  if (address.empty()) return false;
-  for (const char c : address)
-    if (c == '=' || static_cast<unsigned char>(c) <= 32) return false;
-  return true;
-}
-
 void ChangeFlag(ProcessingContext& context, std::string_view address, std::string_view password,
                 const TMsg& msg, char letter, Switch state, std::string_view onSection,
                 std::string_view offSection) {

@@ -127,7 +127,7 @@ class InboxPass {
       group_.AbandonMessage();
       env_.log.WriteLog("Message " + name + " refused: " + refusal.what() + "; moved to Failed", 1,
                         LogColour::White);
-      MoveAside(name);
+      MoveAside(name, std::string("refused: ") + refusal.what());
       return false;
     } catch (const SystemError& error) {
       group_.AbandonMessage();
@@ -178,14 +178,14 @@ class InboxPass {
   void SetAside(const std::string& name, const std::string& reason) {
     env_.log.WriteLog("Message " + name + " failed: " + reason + "; moved to Failed", 1,
                       LogColour::Red);
-    MoveAside(name);
+    MoveAside(name, reason);
   }
 
   // A file that cannot be moved stays where it is and is passed over; it is met again (with
   // the same outcome, and nothing sent) at the next pass.
-  void MoveAside(const std::string& name) {
+  void MoveAside(const std::string& name, const std::string& reason) {
     try {
-      MoveToFailed(list_.ListDir(), InboxPath(name));
+      MoveToFailed(list_.ListDir(), InboxPath(name), reason);
     } catch (const std::exception& error) {
       env_.log.WriteLog(std::string(error.what()) + "; " + name + " left in Inbox", 1,
                         LogColour::Red);

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/DateTime.h"
@@ -25,12 +26,16 @@ class ConsoleLog final : public Logger {
   // One turn of the spinner, at most ten changes a second.
   void SpinnerStep();
   void SetTitle(std::string_view title) { terminal_.SetTitle(title); }
+  // The text of the last red entry since the last call, then empty again: the list cycle keeps
+  // it as its last error.
+  std::string TakeLastFailure() { return std::exchange(lastFailure_, {}); }
 
  private:
   Terminal& terminal_;
   const Clock& clock_;
   char spinner_ = '|';
   double lastSpin_ = 0;
+  std::string lastFailure_;
 };
 
 }  // namespace orvex

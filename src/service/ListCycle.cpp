@@ -2,11 +2,15 @@
 #include "service/ListCycle.h"
 
 #include <algorithm>
+#include <chrono>
+#include <optional>
 
 #include "platform/FileSystem.h"
 #include "platform/StopSignal.h"
 #include "store/Account.h"
+#include "store/CycleRecord.h"
 #include "store/IniFile.h"
+#include "store/ListLock.h"
 
 namespace orvex {
 namespace {
@@ -19,6 +23,51 @@ constexpr double kUnreadableReportDays = 10.0 / (24 * 60);
 std::string ErrorText(const std::exception& e) {
   return e.what();
 }
+
+// Files in a queue folder.
+long long QueueFiles(const std::string& directory) {
+  long long count = 0;
+  for (const DirectoryEntry& entry : ListDirectory(directory))
+    if (!entry.isDirectory) ++count;
+  return count;
+}
+
+// What a due cycle did, for `orvex-admin status`: counted from the queue folders around the
+// stages, so that the stages need not report anything.
+class CycleRecorder {
+ public:
+  CycleRecorder(std::string listDirectory, ConsoleLog& console)
+      : dir_(std::move(listDirectory)), console_(console) {
+    record_.start = RecordTimeNow();
+    console_.TakeLastFailure();  // a failure of an earlier list is not this one's
+    failedBefore_ = QueueFiles(dir_ + "Failed");
+  }
+  void BeforeProcessing() { inbox_ = QueueFiles(dir_ + "Inbox"); }
+  void AfterProcessing() { record_.handled = std::max(0LL, inbox_ - QueueFiles(dir_ + "Inbox")); }
+  void BeforeDelivery() { outbox_ = QueueFiles(dir_ + "Outbox"); }
+  void AfterDelivery() { record_.sent = std::max(0LL, outbox_ - QueueFiles(dir_ + "Outbox")); }
+
+  void Write(Logger& log) {
+    record_.end = RecordTimeNow();
+    record_.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - started_)
+                             .count();
+    record_.failed = std::max(0LL, QueueFiles(dir_ + "Failed") - failedBefore_);
+    record_.lastError = console_.TakeLastFailure();
+    try {
+      WriteCycleRecord(dir_, record_);
+    } catch (const std::exception& e) {
+      log.WriteLog(ErrorText(e), 1, LogColour::Red);
+    }
+  }
+
+ private:
+  std::string dir_;
+  ConsoleLog& console_;
+  CycleRecord record_;
+  std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+  long long failedBefore_ = 0, inbox_ = 0, outbox_ = 0;
+};
 
 }  // namespace
 
@@ -34,6 +83,10 @@ void ListCycle::Run(const std::string& listDirectory) {
   if (Terminated()) return;
   try {
     if (IsDue(listDirectory)) {
+      // Held for the whole cycle: orvex-admin takes it for every read and change of the list.
+      // While orvex-admin holds it the list waits for the next pass (about a second later).
+      const std::optional<ListLock> lock = ListLock::TryAcquire(listDirectory);
+      if (!lock) return;
       visits_.erase(listDirectory);  // the cycle writes LastChecked
       RunDue(listDirectory);
     }
@@ -110,6 +163,7 @@ void ListCycle::RunStage(const char* what, const std::function<void()>& stage) {
 }
 
 void ListCycle::RunDue(const std::string& listDirectory) {
+  CycleRecorder recorder(listDirectory, console_);
   TAccount account;
   account.Load(listDirectory);
   if (account.Config().Unreadable()) {  // became unreadable since the due test
@@ -134,6 +188,7 @@ void ListCycle::RunDue(const std::string& listDirectory) {
     env_.log.WriteLog("Idle", 1, LogColour::White);
     console_.SetTitle("ORVEX [Idle]");
     Progress("Idle");
+    recorder.Write(env_.log);
     return;
   }
   const auto stage = [&](const char* what, const char* label,
@@ -143,8 +198,12 @@ void ListCycle::RunDue(const std::string& listDirectory) {
     RunStage(what, [&] { run(account); });
   };
   stage("Retrieval", "retrieval", stages_.retrieve);
+  recorder.BeforeProcessing();
   stage("Processing", "processing", stages_.process);
+  recorder.AfterProcessing();
+  recorder.BeforeDelivery();
   stage("Delivery", "delivery", stages_.deliver);
+  recorder.AfterDelivery();
   if (stages_.hangUp) {
     Progress(processing + "hang-up");
     RunStage("Hang-up", [&] { stages_.hangUp(); });
@@ -155,6 +214,7 @@ void ListCycle::RunDue(const std::string& listDirectory) {
   console_.SetTitle("ORVEX [Idle]");
   Progress("Idle");
   account.Save();
+  recorder.Write(env_.log);
 }
 
 }  // namespace orvex

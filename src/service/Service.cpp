@@ -7,6 +7,7 @@
 #include "crypto/ModeratorSignature.h"
 #include "platform/DialUp.h"
 #include "platform/Heartbeat.h"
+#include "platform/FileSystem.h"
 #include "platform/InstanceLock.h"
 #include "platform/StopSignal.h"
 #include "platform/Terminal.h"
@@ -29,6 +30,15 @@ constexpr int kStepsPerPass = 10;  // a pass at least once a second
 }  // namespace
 
 int RunService(const std::string& programDirectory, const std::string& versionText) {
+  // Typed from the shell, the program directory is where the program file lies (/usr/bin): no
+  // lock file may be made there, and idling over no lists without a word helps nobody.
+  if (!DirectoryExists(programDirectory + "Data")) {
+    std::fprintf(stderr,
+                 "%s holds no Data/ directory, so it is no program directory: start orvex from "
+                 "its program directory (the package's is /var/lib/orvex) or create Data/ there\n",
+                 programDirectory.c_str());
+    return 2;
+  }
   std::optional<InstanceLock> lock = InstanceLock::TryAcquire(programDirectory + kServiceLockName);
   if (!lock) return 1;  // another service runs here: leave silently
   if (InstanceLock::IsHeld(programDirectory + kEditorLockName)) {

@@ -198,7 +198,7 @@ class OutboxWalk {
   }
 
   void Fail(const std::string& path, const std::string& reason) {
-    const std::string moved = MoveToFailed(listDir_, path);
+    const std::string moved = MoveToFailed(listDir_, path, reason);
     LogFailure(log_, "Message file " + path.substr(outbox_.size()) + " moved to " +
                          moved.substr(listDir_.size()) + ": " + reason);
   }

@@ -30,7 +30,17 @@ def main():
     if run.returncode == 0 or run.stdout:
         failures += 1
         print("overlong password: exit %d, %r" % (run.returncode, run.stdout))
-    total = len(cases) + 1
+    # --help answers and enciphers nothing; any other argument is a usage error.
+    for args, status, stream in ((["--help"], 0, "stdout"), (["-h"], 0, "stdout"),
+                                 (["--frobnicate"], 2, "stderr")):
+        run = subprocess.run([tool, *args], input=b"secret\n", capture_output=True, check=False)
+        text = getattr(run, stream).decode()
+        other = run.stderr if stream == "stdout" else run.stdout
+        if run.returncode != status or "Usage: orvex-passwd" not in text or other:
+            failures += 1
+            print("%s: exit %d, stdout %r, stderr %r" % (args, run.returncode, run.stdout,
+                                                          run.stderr))
+    total = len(cases) + 4
     print("%d passed, %d failed" % (total - failures, failures))
     return 1 if failures else 0
 

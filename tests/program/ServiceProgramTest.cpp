@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <filesystem>
 
 #include "platform/InstanceLock.h"
@@ -20,6 +21,7 @@ class ServiceProgramTest : public testing::Test {
   ServiceProgramTest() {
     // The program alone, copied into an empty directory, runs there.
     std::filesystem::copy_file(std::string(ORVEX_BUILD_DIR) + "/orvex", dir.Path() + "orvex");
+    std::filesystem::create_directories(dir.Path() + "Data");
   }
   std::string Program() const { return dir.Path() + "orvex"; }
   test::TempDirectory dir;
@@ -56,6 +58,21 @@ TEST_F(ServiceProgramTest, VisitsListsAndStopsOnInterrupt) {
   EXPECT_FALSE(dir.Exists("Data/.hidden/Inbox"));
   EXPECT_FALSE(dir.Exists("Data/.hidden/maillist.ini"));
   EXPECT_EQ(dir.Read("Data/notes.txt"), "not a list");
+}
+
+TEST_F(ServiceProgramTest, RefusesADirectoryWithoutDataAndCreatesNothingThere) {
+  std::filesystem::remove(dir.Path() + "Data");
+  const std::vector<std::string> before = test::FileNamesIn(dir.Path());
+  test::ChildProcess service(Program(), {}, dir.Path());
+  ASSERT_EQ(service.WaitForExit(10s), 2);
+  const std::string err = service.Stderr();
+  EXPECT_EQ(err.rfind(dir.Path() + " holds no Data/ directory", 0), 0u) << err;
+  EXPECT_NE(err.find("/var/lib/orvex"), std::string::npos) << err;
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  EXPECT_EQ(service.Stdout(), "");
+  std::vector<std::string> after = test::FileNamesIn(dir.Path());
+  std::erase_if(after, [](const std::string& name) { return name.starts_with(".std"); });
+  EXPECT_EQ(after, before) << "no lock file or anything else";
 }
 
 TEST_F(ServiceProgramTest, LeavesSilentlyWhenAnotherServiceRuns) {

@@ -1,6 +1,6 @@
 // A new list starts from this text, read like a maillist.ini on disk. Notice texts keep their
 // line breaks written as "\13\10"; a text with a leading blank is quoted so that the blank stays.
-#include "editor/DefaultList.h"
+#include "store/DefaultList.h"
 
 namespace orvex {
 

@@ -1,0 +1,201 @@
+// The server check: the transport's own client and set-up code, stopped before any mail moves.
+#include "admin/Check.h"
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <vector>
+
+#include "admin/AdminError.h"
+#include "admin/Output.h"
+#include "store/IniFile.h"
+#include "store/NameValueList.h"
+#include "transport/MailClient.h"
+#include "transport/SmtpSession.h"
+#include "transport/StageSettings.h"
+#include "transport/TlsSettings.h"
+
+namespace orvex::admin {
+namespace {
+
+constexpr int kPositive = 1;  // "+OK"
+
+struct Server {
+  std::string kind;  // "POP3 1", "SMTP"
+  std::string host;
+  int port = 0;
+  std::string user, password;
+  MailSecurity security = MailSecurity::None;
+  std::string fingerprint;
+};
+
+struct Row {
+  std::string server, step, result;
+  bool ok = false;
+};
+
+std::string SecurityName(MailSecurity security) {
+  switch (security) {
+    case MailSecurity::None:
+      return "plain";
+    case MailSecurity::StartTls:
+      return "STARTTLS";
+    case MailSecurity::ImplicitTls:
+      return "TLS";
+    case MailSecurity::Unknown:
+      break;
+  }
+  return "unknown";
+}
+
+// A failure's text on one line.
+std::string OneLine(std::string text) {
+  std::replace(text.begin(), text.end(), '\r', ' ');
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  return text;
+}
+
+MailTimeLimits CheckLimits() {
+  MailTimeLimits limits;
+  limits.connect = std::chrono::seconds(30);
+  limits.reply = std::chrono::seconds(30);
+  return limits;
+}
+
+void Configure(MailClient& client, const Server& server) {
+  client.host = server.host;
+  client.port = server.port;
+  client.userName = server.user;
+  client.password = server.password;
+  client.security = server.security;
+  client.tlsFingerprint = server.fingerprint;
+}
+
+// Runs the steps in order; the first that throws names the row's failure.
+Row RunSteps(const Server& server,
+             const std::vector<std::pair<std::string, std::function<void()>>>& steps,
+             MailClient& client, std::string& okText) {
+  Row row{server.kind + " " + server.host + ":" + std::to_string(server.port) + " (" +
+              SecurityName(server.security) + ")",
+          "", "", false};
+  for (const auto& [step, action] : steps) {
+    try {
+      action();
+    } catch (const std::exception& e) {
+      client.Disconnect();
+      row.step = step;
+      row.result = OneLine(e.what());
+      return row;
+    }
+  }
+  client.Disconnect();
+  row.ok = true;
+  row.step = "done";
+  row.result = okText;
+  return row;
+}
+
+Row CheckPop3(const Server& server) {
+  MailClient pop3(110, CheckLimits());
+  Configure(pop3, server);
+  std::string okText;
+  const std::vector<std::pair<std::string, std::function<void()>>> steps = {
+      {"connect", [&] { pop3.Connect(); }},
+      {"greeting", [&] { pop3.ReadReply({kPositive}); }},
+      {"STLS",
+       [&] {
+         if (server.security != MailSecurity::StartTls) return;
+         if (pop3.SendCommand("STLS", {}) != kPositive)
+           throw Error("the server does not offer STLS: " + pop3.LastReplyLine());
+         pop3.StartTls();
+       }},
+      {"USER", [&] { pop3.SendCommand("USER " + server.user, {kPositive}); }},
+      {"PASS", [&] { pop3.SendCommand("PASS " + server.password, {kPositive}); }},
+      {"STAT",
+       [&] {
+         pop3.SendCommand("STAT", {kPositive});
+         okText = "ok: " + pop3.LastReplyLine();
+         pop3.WriteLine("QUIT");  // nothing was marked for deletion
+       }},
+  };
+  return RunSteps(server, steps, pop3, okText);
+}
+
+Row CheckSmtp(const Server& server) {
+  MailClient smtp(25, CheckLimits());
+  Configure(smtp, server);
+  std::string okText;
+  SmtpExtensions extensions;
+  const std::vector<std::pair<std::string, std::function<void()>>> steps = {
+      {"connect", [&] { smtp.Connect(); }},
+      {"EHLO", [&] { extensions = SmtpGreet(smtp); }},
+      {"AUTH",
+       [&] {
+         if (server.user.empty()) {
+           okText = "ok: no authentication configured";
+           return;
+         }
+         SmtpAuthenticate(smtp, extensions);
+         okText = "ok: logged in as " + server.user;
+       }},
+      {"QUIT", [&] { SmtpQuit(smtp); }},
+  };
+  return RunSteps(server, steps, smtp, okText);
+}
+
+}  // namespace
+
+int Check(const Session& session, const std::string& list, std::ostream& out) {
+  const std::string directory = session.ListDirectory(list);
+  std::vector<Server> pop3;
+  Server smtp;
+  {
+    // The settings are read under the lock; the network waits happen without it, so that the
+    // service's cycle of this list is never held up by a slow server.
+    const ListLock lock = session.LockList(list, directory);
+    const RegularFileRead read =
+        ReadRegularFile(directory + "maillist.ini", IniFile::kMaximumFileSize);
+    if (read.outcome != RegularFileRead::Outcome::Read &&
+        read.outcome != RegularFileRead::Outcome::Missing)
+      throw AdminError("Cannot read " + directory + "maillist.ini; check its owner and mode.");
+    const IniFile config = IniFile::FromText(read.content);
+    const long long count =
+        std::clamp<long long>(config.ReadInteger("General", "Pop3Count", 1), 0, 1000);
+    for (long long n = 1; n <= count; ++n) {
+      const std::string number = std::to_string(n);
+      pop3.push_back({"POP3 " + number, config.ReadString("General", "Pop3Host" + number, ""),
+                      PortSetting(config.ReadInteger("General", "Pop3Port" + number, 110)),
+                      config.ReadString("General", "Name" + number, ""),
+                      DecipherStoredPassword(config.ReadString("General", "Password" + number, "")),
+                      SecuritySetting(config.ReadInteger("General", "Pop3Security" + number, 0)),
+                      config.ReadString("General", "Pop3TlsFingerprint" + number, "")});
+    }
+    smtp = {"SMTP",
+            config.ReadString("General", "SMTPHOST", ""),
+            PortSetting(config.ReadInteger("General", "SMTPPort", 25)),
+            config.ReadString("General", "SMTPUser", ""),
+            DecipherStoredPassword(config.ReadString("General", "SMTPPassword", "")),
+            SecuritySetting(config.ReadInteger("General", "SmtpSecurity", 0)),
+            config.ReadString("General", "SmtpTlsFingerprint", "")};
+  }
+  std::vector<Row> rows;
+  for (const Server& server : pop3) rows.push_back(CheckPop3(server));
+  rows.push_back(CheckSmtp(smtp));
+
+  bool allOk = true;
+  Json json = Json::array();
+  Table table{{"SERVER", "RESULT", "STEP", "DETAIL"}, {}};
+  for (const Row& row : rows) {
+    allOk = allOk && row.ok;
+    json.push_back(
+        {{"server", row.server}, {"ok", row.ok}, {"step", row.step}, {"detail", row.result}});
+    table.rows.push_back({row.server, row.ok ? "ok" : "FAILED", row.step, row.result});
+  }
+  if (session.Json())
+    out << JsonText(Json{{"list", list}, {"servers", json}}) << '\n';
+  else
+    PrintTable(out, table);
+  return allOk ? kExitDone : kExitFailed;
+}
+
+}  // namespace orvex::admin
