@@ -262,11 +262,12 @@ std::string PartialName(int number, const std::string& id) {
 }
 
 // After a kill between writing the id and naming the message: the partial file of a recorded id
-// is complete and synced, so it becomes a message; any other partial file of this mailbox is
-// removed (its message is still on the server).
+// is complete and synced, so it becomes a message; any other partial file of this mailbox (and
+// one of a message without an id) is removed: its message is still on the server.
 void RecoverPartialFiles(int number, const std::string& inboxDir, const SavedIds& saved,
                          const MessageNameSource& names, Logger& log) {
   const std::string prefix = "retrieved-" + std::to_string(number) + "-";
+  RemoveFile(inboxDir + "retrieved.part");  // a message without an id: still on the server
   for (const auto& entry : ListDirectory(inboxDir)) {
     const std::string& name = entry.name;
     if (name.rfind(prefix, 0) != 0 || name.size() < prefix.size() + 5 ||
