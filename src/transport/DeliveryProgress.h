@@ -46,6 +46,8 @@ class DeliveryProgress {
   void MarkRefused(const std::string& address);
   std::size_t SentCount() const { return sentCount_; }
   void MarkComplete() { complete_ = true; }
+  // Nothing recorded yet.
+  bool IsEmpty() const { return lines_.empty() && !refusedSince_ && !complete_; }
   bool IsComplete() const { return complete_; }
 
   std::optional<double> RefusedSince() const { return refusedSince_; }

@@ -68,6 +68,14 @@ std::string Recipients(std::size_t count) {
   return std::to_string(count) + (count == 1 ? " recipient" : " recipients");
 }
 
+// Removes a record written only to learn that it can be written, once nothing was recorded in it.
+struct DropIfEmpty {
+  DeliveryProgress& progress;
+  ~DropIfEmpty() {
+    if (progress.IsEmpty()) progress.Remove();
+  }
+};
+
 class OutboxWalk {
  public:
   OutboxWalk(const std::string& listDir, const SmtpSettings& settings, const DeliveryLimits& limits,
@@ -150,6 +158,8 @@ class OutboxWalk {
         continue;
       }
       if (!QuotaLeft()) return;
+      const DropIfEmpty drop{*progress};
+      if (!Record(path, *progress)) return;  // see SendListFile
       const std::string recipient = lines->front();
       lines->erase(lines->begin());
       const TransactionResult result =
@@ -203,6 +213,11 @@ class OutboxWalk {
     std::size_t next = 0;
     std::size_t acceptedNow = 0;
     std::size_t deferredNow = 0;
+    // A record that cannot be written now (a full disk, a read-only folder) stops the file before
+    // anything goes out, rather than after a transaction that could then not be remembered.
+    if (!QuotaLeft()) return;
+    const DropIfEmpty drop{progress};
+    if (!Record(path, progress)) return;
     while (next < waiting.size() && QuotaLeft()) {
       std::size_t size = std::min(waiting.size() - next, quota_.Remaining());
       if (limits_.maxRecipients != 0) size = std::min(size, limits_.maxRecipients);
