@@ -236,11 +236,11 @@ TEST_F(TransportSafetyProgramTest, EndlessPop3MessageIsBoundedAndStopped) {
   EXPECT_TRUE(Files("Inbox").empty()) << "no partial file stays";
 }
 
-// A relay that sends continuation lines without end: the reply is cut at its bound, the post
-// stays in the Outbox, and nothing is sent.
+// A relay that sends 1 MB continuation lines without end: the reply is cut at its bound in
+// bytes (not after some number of lines), the post stays in the Outbox, and nothing is sent.
 TEST_F(TransportSafetyProgramTest, EndlessSmtpReplyIsBounded) {
   ScriptedServer relay(
-      {{Say("220 relay"), Hear(), test::Flood("250-" + std::string(1000, 'x') + "\r\n")}});
+      {{Say("220 relay"), Hear(), test::Flood("250-" + std::string(1 << 20, 'x') + "\r\n")}});
   Members(1);
   Settings(relay.Port(), "Pop3Count=0\r\n");
   dir_.Write("Data/sales/Outbox/A.msg", "Subject: post\r\n\r\nbody\r\n");
