@@ -41,6 +41,8 @@ class Mailbox:
     def __init__(self):
         self.messages = {i: post(i) for i in range(1, POSTS + 1)}  # id -> text
         self.retrieved = {}  # id -> times fetched
+        self.dele_sent = set()  # ids whose DELE the client sent (it had saved them)
+        self.fetched_after_dele = 0  # RETR of a message the client had already saved
 
     def serve(self, conn):
         reader = conn.makefile("rb")
@@ -65,10 +67,14 @@ class Mailbox:
             elif verb == "RETR" and valid:
                 with LOCK:
                     self.retrieved[ids[n - 1]] = self.retrieved.get(ids[n - 1], 0) + 1
+                    if ids[n - 1] in self.dele_sent:
+                        self.fetched_after_dele += 1
                 text = self.messages[ids[n - 1]].replace("\r\n.", "\r\n..")
                 conn.sendall(b"+OK\r\n" + text.encode() + b".\r\n")
             elif verb == "DELE" and valid:
                 deleted.add(ids[n - 1])
+                with LOCK:
+                    self.dele_sent.add(ids[n - 1])
                 conn.sendall(b"+OK\r\n")
             elif verb == "QUIT":
                 with LOCK:
@@ -202,11 +208,17 @@ if __name__ == "__main__":
                if sink.counts.get((i, "m%d@x.test" % m), 0) == 0)
     duplicates = sum(c - 1 for c in sink.counts.values() if c > 1)
     fetched_twice = sum(t - 1 for t in mailbox.retrieved.values() if t > 1)
+    # A post distributed twice reaches every member at least twice; a repeated batch does not.
+    twice = sum(1 for i in range(1, POSTS + 1)
+                if min(sink.counts.get((i, "m%d@x.test" % m), 0) for m in range(1, MEMBERS + 1)) > 1)
     print("kills: %d  posts: %d  members: %d" % (kills, POSTS, MEMBERS))
     print("left on the server: %d  left in Inbox/Outbox: %s" % (len(mailbox.messages), busy()))
     print("lost (post, member) pairs: %d (must be 0)" % lost)
     print("torn deliveries: %d (must be 0)" % sink.torn)
-    print("posts fetched again: %d" % fetched_twice)
+    print("RETR repeated: %d (transfers cut by a kill before the message was saved, and these:)"
+          % fetched_twice)
+    print("messages fetched again after they were saved: %d" % mailbox.fetched_after_dele)
+    print("posts that reached every member twice or more: %d" % twice)
     print("duplicate deliveries: %d, %.2f per kill (a batch is %d recipients)"
           % (duplicates, duplicates / max(kills, 1), 7))
     failed = os.path.join(LIST, "Failed")
