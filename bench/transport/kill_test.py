@@ -171,7 +171,7 @@ def start(log):
 def busy():
     outbox = os.path.join(LIST, "Outbox")
     inbox = os.path.join(LIST, "Inbox")
-    return (mailbox.messages or any(n.endswith(".msg") for n in os.listdir(inbox))
+    return bool(mailbox.messages) or bool(any(n.endswith(".msg") for n in os.listdir(inbox))
             or any(n.endswith(".msg") for n in os.listdir(outbox)))
 
 
@@ -191,7 +191,7 @@ if __name__ == "__main__":
     kills = 0
     while kills < KILLS and busy():
         service = start(log)
-        time.sleep(rng.uniform(0.05, 1.5))
+        time.sleep(rng.uniform(0.05, 0.8))
         service.send_signal(signal.SIGKILL)
         service.wait()
         kills += 1
@@ -200,9 +200,11 @@ if __name__ == "__main__":
     while busy() and time.monotonic() < deadline:
         time.sleep(0.5)
     time.sleep(1)
+    alive = service.poll() is None
     service.send_signal(signal.SIGTERM)
-    service.wait(timeout=30)
+    status = service.wait(timeout=30)
     log.close()
+    print("final run: %s, exit status %d" % ("ran to the end" if alive else "ENDED EARLY", status))
 
     lost = sum(1 for i in range(1, POSTS + 1) for m in range(1, MEMBERS + 1)
                if sink.counts.get((i, "m%d@x.test" % m), 0) == 0)
@@ -213,6 +215,8 @@ if __name__ == "__main__":
                 if min(sink.counts.get((i, "m%d@x.test" % m), 0) for m in range(1, MEMBERS + 1)) > 1)
     print("kills: %d  posts: %d  members: %d" % (kills, POSTS, MEMBERS))
     print("left on the server: %d  left in Inbox/Outbox: %s" % (len(mailbox.messages), busy()))
+    print("temporary files left in the list folder: %d"
+          % sum(1 for n in os.listdir(LIST) if ".tmp" in n or n.endswith(".part")))
     print("lost (post, member) pairs: %d (must be 0)" % lost)
     print("torn deliveries: %d (must be 0)" % sink.torn)
     print("RETR repeated: %d (transfers cut by a kill before the message was saved, and these:)"

@@ -334,7 +334,11 @@ void VisitMailbox(const Visit& v) {
   pop3.password = box.password;
   pop3.security = box.security;
   pop3.tlsFingerprint = box.tlsFingerprint;
-  SavedIds saved(v.listDir + "Pop3Saved" + std::to_string(v.number) + ".lst", MailboxName(box));
+  const std::string savedName = "Pop3Saved" + std::to_string(v.number) + ".lst";
+  // Temporary files of a replacement that a kill interrupted; the file itself is whole.
+  for (const auto& entry : ListDirectory(v.listDir))
+    if (entry.name.rfind(savedName + ".tmp", 0) == 0) RemoveFile(v.listDir + entry.name);
+  SavedIds saved(v.listDir + savedName, MailboxName(box));
   RecoverPartialFiles(v.number, v.inboxDir, saved, v.names, log);
   LogProgress(log, "Connecting to " + box.host + " on port " + std::to_string(box.port) +
                        "\r\n(username=" + box.userName + ") ...");
