@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
+#include <map>
 
 #include "platform/Error.h"
 #include "platform/FileSystem.h"
@@ -15,6 +17,13 @@ namespace {
 constexpr std::string_view kSent = "Sent ";
 constexpr std::string_view kRefused = "Refused ";
 constexpr std::string_view kRefusedSince = "RefusedSince ";
+constexpr std::string_view kComplete = "Complete";
+
+// Records that could not be written, by progress file path (see the header).
+std::map<std::string, DeliveryProgress>& Unsaved() {
+  static std::map<std::string, DeliveryProgress> records;
+  return records;
+}
 
 std::string Lower(std::string_view text) {
   std::string out(text);
@@ -32,11 +41,14 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 
 DeliveryProgress DeliveryProgress::Load(const std::string& messagePath) {
   DeliveryProgress progress(PathFor(messagePath));
-  if (!FileExists(progress.path_)) return progress;
-  const auto content = ReadWholeFile(progress.path_);
-  if (!content || content->size() > kMaximumFileSize)
-    throw Error("Cannot read file " + progress.path_);
-  for (const std::string& line : SplitLines(*content)) {
+  const RegularFileRead read = ReadRegularFile(progress.path_, kMaximumFileSize);
+  using Outcome = RegularFileRead::Outcome;
+  if (read.outcome != Outcome::Read && read.outcome != Outcome::Missing)
+    throw Error("Cannot read file " + progress.path_ + ": " +
+                (read.outcome == Outcome::NotRegular ? std::string("not a regular file")
+                 : read.outcome == Outcome::TooLarge ? std::string("too large")
+                                                     : std::string(std::strerror(read.error))));
+  for (const std::string& line : SplitLines(read.content)) {
     if (StartsWith(line, kSent) && line.size() > kSent.size()) {
       progress.MarkSent(line.substr(kSent.size()));
     } else if (StartsWith(line, kRefused) && line.size() > kRefused.size()) {
@@ -47,7 +59,19 @@ DeliveryProgress DeliveryProgress::Load(const std::string& messagePath) {
       const char* last = line.data() + line.size();
       const auto [end, error] = std::from_chars(first, last, days);
       if (error == std::errc() && end == last) progress.refusedSince_ = days;
+    } else if (line == kComplete) {
+      progress.complete_ = true;
     }
+  }
+  const auto unsaved = Unsaved().find(progress.path_);
+  if (unsaved != Unsaved().end()) {
+    const DeliveryProgress& memory = unsaved->second;
+    for (const std::string& line : memory.lines_) {
+      if (StartsWith(line, kSent)) progress.MarkSent(line.substr(kSent.size()));
+      if (StartsWith(line, kRefused)) progress.MarkRefused(line.substr(kRefused.size()));
+    }
+    if (memory.refusedSince_) progress.refusedSince_ = memory.refusedSince_;
+    progress.complete_ = progress.complete_ || memory.complete_;
   }
   return progress;
 }
@@ -84,10 +108,18 @@ void DeliveryProgress::Save() const {
     text += std::string(kRefusedSince) + number + "\r\n";
   }
   text += JoinLines(lines_);
-  ReplaceFileAtomically(path_, text);
+  if (complete_) text += std::string(kComplete) + "\r\n";
+  try {
+    ReplaceFileAtomically(path_, text);
+  } catch (...) {
+    Unsaved().insert_or_assign(path_, *this);
+    throw;
+  }
+  Unsaved().erase(path_);
 }
 
 void DeliveryProgress::Remove() const {
+  Unsaved().erase(path_);
   RemoveFile(path_);
 }
 

@@ -17,7 +17,13 @@ namespace orvex {
 //   Refused <address>       the relay refused this recipient for good
 //   RefusedSince <days>     first cycle of an unbroken run in which the relay only deferred
 //                           the recipients still waiting (days since 30 December 1899)
+//   Complete                every recipient is done with: the file is never sent again, only
+//                           its removal is tried (at each cycle, until it succeeds)
 // Unknown lines are passed over.
+//
+// A record that could not be written (a full disk) is kept in the process's memory and merged
+// into the next Load of the same file, so that a local fault never makes the service send a
+// batch again while it runs; only a restart during such a fault can lose it.
 class DeliveryProgress {
  public:
   static constexpr std::string_view kSuffix = ".progress";
@@ -39,11 +45,16 @@ class DeliveryProgress {
   void MarkSent(const std::string& address);
   void MarkRefused(const std::string& address);
   std::size_t SentCount() const { return sentCount_; }
+  void MarkComplete() { complete_ = true; }
+  // Nothing recorded yet.
+  bool IsEmpty() const { return lines_.empty() && !refusedSince_ && !complete_; }
+  bool IsComplete() const { return complete_; }
 
   std::optional<double> RefusedSince() const { return refusedSince_; }
   void SetRefusedSince(std::optional<double> days) { refusedSince_ = days; }
 
-  // Replaces the progress file atomically.
+  // Replaces the progress file atomically. Throws orvex::Error with the system's reason when it
+  // cannot; the record is then kept in memory (see above).
   void Save() const;
   // Removes the progress file (after its message file is gone).
   void Remove() const;
@@ -56,6 +67,7 @@ class DeliveryProgress {
   std::unordered_set<std::string> done_;  // their addresses in lower case
   std::size_t sentCount_ = 0;
   std::optional<double> refusedSince_;
+  bool complete_ = false;
 };
 
 }  // namespace orvex

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "platform/StopSignal.h"
 #include "store/NameValueList.h"
 
 namespace orvex {
@@ -115,17 +116,23 @@ void MailClient::WriteData(std::string_view data) {
   input_.append(received);
 }
 
-std::string MailClient::ReadLine() {
-  return ReadLineBefore(SteadyClock::now() + limits_.reply);
+std::string MailClient::ReadLine(std::size_t maxLength) {
+  return ReadLineBefore(SteadyClock::now() + limits_.reply, maxLength,
+                        "Line too long from server.");
 }
 
-std::string MailClient::ReadLineBefore(SteadyClock::time_point deadline) {
+std::string MailClient::ReadLineBefore(SteadyClock::time_point deadline, std::size_t maxLength,
+                                       const char* tooLong) {
   std::size_t scanned = inputStart_;
   for (;;) {
+    // The socket only looks at the stop request when it has to wait; a server that never
+    // pauses must not keep the service from stopping.
+    if (Terminated()) throw StopRequestedError();
     const std::size_t lf = input_.find('\n', scanned);
     if (lf != std::string::npos) {
       std::size_t end = lf;
       if (end > inputStart_ && input_[end - 1] == '\r') --end;
+      if (end - inputStart_ > maxLength) throw InputTooLongError(tooLong);
       std::string line = input_.substr(inputStart_, end - inputStart_);
       inputStart_ = lf + 1;
       if (inputStart_ == input_.size()) {
@@ -136,7 +143,8 @@ std::string MailClient::ReadLineBefore(SteadyClock::time_point deadline) {
     }
     scanned = input_.size();
     if (closedByPeer_ || !socket_) throw Error("Connection Closed Gracefully.");
-    if (input_.size() - inputStart_ > kMaxLineLength) throw Error("Line too long from server.");
+    // A CR may still wait for its LF, hence the one byte of grace.
+    if (input_.size() - inputStart_ > maxLength + 1) throw InputTooLongError(tooLong);
     if (inputStart_ > 0) {  // keep the buffer from growing with consumed bytes
       input_.erase(0, inputStart_);
       scanned -= inputStart_;
@@ -155,13 +163,20 @@ std::string MailClient::ReadLineBefore(SteadyClock::time_point deadline) {
 }
 
 std::string MailClient::ReadReplyLine() {
-  return ReadReplyLineBefore(SteadyClock::now() + limits_.reply);
+  return ReadReplyLineBefore(SteadyClock::now() + limits_.reply, kMaxReplyLineLength);
 }
 
-std::string MailClient::ReadReplyLineBefore(SteadyClock::time_point deadline) {
+std::string MailClient::ReadReplyLineBefore(SteadyClock::time_point deadline,
+                                            std::size_t maxLength) {
+  // Blank lines count against the bound too, so that endless empty lines end as well.
+  std::size_t left = maxLength;
   for (;;) {
-    std::string line = Trim(ReadLineBefore(deadline));
+    const std::string raw = ReadLineBefore(deadline, std::min(left, kMaxReplyLineLength),
+                                           "Reply too long from server.");
+    std::string line = Trim(raw);
     if (!line.empty()) return line;
+    if (raw.size() + 2 > left) throw InputTooLongError("Reply too long from server.");
+    left -= raw.size() + 2;
   }
 }
 
@@ -170,13 +185,21 @@ int MailClient::ReadReply(std::initializer_list<int> expected, ReplyWait wait) {
       SteadyClock::now() + (wait == ReplyWait::EndOfData ? limits_.dataEnd : limits_.reply);
   replyLines_.clear();
   replyCode_ = 0;
-  replyLines_.push_back(ReadReplyLineBefore(deadline));
+  // The whole reply is bounded in bytes while it arrives: a relay that sends continuation lines
+  // without end must not grow the service without end.
+  std::size_t left = kMaxReplyBytes;
+  const auto readLine = [&] {
+    std::string line = ReadReplyLineBefore(deadline, left);
+    if (line.size() + 2 > left) throw InputTooLongError("Reply too long from server.");
+    left -= line.size() + 2;
+    replyLines_.push_back(std::move(line));
+  };
+  readLine();
   const std::string& first = replyLines_.front();
   if (first.size() > 3 && first[3] == '-') {
     const std::string marker = first.substr(0, 3) + " ";
     for (;;) {
-      if (replyLines_.size() >= kMaxReplyLines) throw Error("Reply too long from server.");
-      replyLines_.push_back(ReadReplyLineBefore(deadline));
+      readLine();
       const std::string& line = replyLines_.back();
       if (line.size() < 4 || EqualsIgnoreCase(std::string_view(line).substr(0, 4), marker)) break;
     }
@@ -196,6 +219,20 @@ int MailClient::SendCommand(std::string_view command, std::initializer_list<int>
 
 std::string MailClient::LastReplyLine() const {
   return replyLines_.empty() ? std::string() : replyLines_.back();
+}
+
+void MailClient::CaptureLines(const std::function<void(std::string_view line)>& sink,
+                              std::size_t maxBytes) {
+  std::size_t left = maxBytes;
+  for (;;) {
+    // A line may hold the block's closing "." and its CR LF beyond the message's own bytes.
+    std::string line = ReadLine(std::max<std::size_t>(left, 1) + 1);
+    if (line == ".") return;
+    if (line.size() >= 2 && line[0] == '.' && line[1] == '.') line.erase(0, 1);
+    if (line.size() + 2 > left) throw InputTooLongError("Message too long");
+    left -= line.size() + 2;
+    sink(line);
+  }
 }
 
 void MailClient::CaptureLines(std::vector<std::string>& destination) {

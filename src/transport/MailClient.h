@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -35,14 +36,24 @@ struct MailTimeLimits {
   std::chrono::milliseconds dataEnd = std::chrono::minutes(10);  // the reply to the end of data
 };
 
+// More input than the reader allows: a reply or a line past its bound, or a message past the
+// caller's. The connection is in an unknown state afterwards; the caller closes it.
+class InputTooLongError : public Error {
+ public:
+  using Error::Error;
+};
+
 // Which limit a reply is read under.
 enum class ReplyWait { Command, EndOfData };
 
 class MailClient {
  public:
-  // Bounds on what a server may send; past them the read fails instead of eating memory.
-  static constexpr std::size_t kMaxLineLength = 16 * 1024 * 1024;
-  static constexpr std::size_t kMaxReplyLines = 10000;
+  // Bounds on what a server may send, counted in bytes while they arrive; past them the read
+  // fails instead of eating memory. A reply line is 512 octets by the standard; eight times that
+  // leaves room for sloppy servers. A whole reply (all its lines) stays within 64 KiB.
+  static constexpr std::size_t kMaxLineLength = 16 * 1024 * 1024;  // ReadLine()
+  static constexpr std::size_t kMaxReplyLineLength = 4096;
+  static constexpr std::size_t kMaxReplyBytes = 64 * 1024;
 
   explicit MailClient(int port, MailTimeLimits limits = {},
                       std::unique_ptr<SocketFactory> factory = nullptr);
@@ -86,7 +97,9 @@ class MailClient {
 
   // The next line without its LF and a CR before it. An empty text when the server closed the
   // connection before a LF; a further read then fails with "Connection Closed Gracefully.".
-  std::string ReadLine();
+  // A line longer than `maxLength` bytes throws InputTooLongError("Line too long from server.").
+  // Every read throws StopRequestedError once a stop is requested, even while data keeps coming.
+  std::string ReadLine(std::size_t maxLength = kMaxLineLength);
   // The next line that is not blank, trimmed of spaces and control characters at both ends.
   std::string ReadReplyLine();
   // Reads one reply (one line, or a multi-line reply "ddd-" ... "ddd "), keeps its lines and
@@ -103,6 +116,10 @@ class MailClient {
   // Appends lines to `destination` up to a line that is exactly "." (not appended), undoing the
   // dot-stuffing: a line that begins with ".." loses its first dot.
   void CaptureLines(std::vector<std::string>& destination);
+  // The same, handing each line to `sink` as it arrives instead of keeping it. The lines with
+  // their CR LF may come to `maxBytes` at most; past that, InputTooLongError("Message too long")
+  // is thrown while the block is still arriving, and the connection must be closed.
+  void CaptureLines(const std::function<void(std::string_view line)>& sink, std::size_t maxBytes);
 
   // The data block for lines of a message: every line ended by CR LF, a line that begins with
   // "." sent with one more dot in front, and the closing ".".
@@ -112,8 +129,10 @@ class MailClient {
   static int ReplyCodeOf(std::string_view lastLine);
 
  private:
-  std::string ReadLineBefore(std::chrono::steady_clock::time_point deadline);
-  std::string ReadReplyLineBefore(std::chrono::steady_clock::time_point deadline);
+  std::string ReadLineBefore(std::chrono::steady_clock::time_point deadline, std::size_t maxLength,
+                             const char* tooLong);
+  std::string ReadReplyLineBefore(std::chrono::steady_clock::time_point deadline,
+                                  std::size_t maxLength);
 
   MailTimeLimits limits_;
   std::unique_ptr<SocketFactory> factory_;

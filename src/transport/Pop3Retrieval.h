@@ -2,6 +2,7 @@
 // deleted on the server only after that file is safely in place.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 
 namespace orvex {
 
+class IniFile;
 class TAccount;
 struct Environment;
 
@@ -29,13 +31,23 @@ using MessageNameSource = std::function<std::string(const std::string& directory
 
 // What one visit of one mailbox leaves behind for the caller.
 struct Pop3WorkItems {
-  std::vector<std::string> messageLines;  // the message being fetched
-  std::string currentFile;                // the name of the last file written
+  std::string currentFile;  // the name of the last file written
 };
+
+// What one cycle takes from a mailbox. A message over `maxMessageSize` bytes stays on the server
+// (with one red line per cycle); at most `maxPerCycle` messages are fetched, so that a mailbox
+// that never empties still leaves time for processing.
+struct Pop3Limits {
+  std::size_t maxMessageSize = 64 * 1024 * 1024;  // Pop3MaxMessageSize
+  long long maxPerCycle = 500;                    // Pop3MaxPerCycle
+};
+// The keys of section General, bounded to sane values.
+Pop3Limits ReadPop3Limits(const IniFile& config);
 
 // The stage of the list cycle: visits the mailboxes `Pop3Count` (default 1) of section General
 // names, with `Pop3Host<n>`, `Pop3Port<n>` (default 110), `Name<n>`, `Password<n>`,
-// `Pop3Security<n>` (default 0) and `Pop3TlsFingerprint<n>`, saving into the list's Inbox.
+// `Pop3Security<n>` (default 0) and `Pop3TlsFingerprint<n>`, saving into the list's Inbox, under
+// the limits `Pop3MaxMessageSize` and `Pop3MaxPerCycle` (ReadPop3Limits).
 void RetrieveMailboxes(TAccount& list, MailClient& pop3, const Environment& env);
 // The same with another way of deciphering the stored passwords (tests).
 void RetrieveMailboxes(TAccount& list, MailClient& pop3, const Environment& env,
@@ -43,9 +55,16 @@ void RetrieveMailboxes(TAccount& list, MailClient& pop3, const Environment& env,
 
 // Visits mailboxes 1 to `count`, reading each one's settings just before it is visited; stops
 // early on a stop request. Catches and logs its own failures.
+//
+// Where a server answers UIDL, the unique ids of messages saved in Inbox but not yet known to be
+// deleted on the server are kept in the list's folder (the parent of `inboxDir`), in
+// "Pop3Saved<n>.lst" for mailbox n. They are written before the message gets its Inbox name and
+// before its DELE, so that after a kill or a refused DELE the next session deletes those messages
+// without fetching them again. An id leaves the file once a session finds the server without it.
 void RetrieveMailboxes(int count, const std::function<Pop3Mailbox(int number)>& mailbox,
                        MailClient& pop3, const std::string& inboxDir,
-                       const MessageNameSource& names, Logger& log, Pop3WorkItems& work);
+                       const MessageNameSource& names, Logger& log, Pop3WorkItems& work,
+                       const Pop3Limits& limits = {});
 
 // Writes `content` into `inboxDir` under a new name from `names`, by writing a partial file and
 // renaming it without replacing anything, so that no reader ever sees half a message and no

@@ -2,7 +2,12 @@
 #include "transport/SmtpDelivery.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <optional>
 #include <unordered_set>
+
+#include <sys/stat.h>
 
 #include "platform/Error.h"
 #include "platform/FileSystem.h"
@@ -33,10 +38,19 @@ bool IsMail(const std::string& name) {
   return HasExtension(name, ".msg") || HasExtension(name, ".dig") || HasExtension(name, ".pri");
 }
 
-std::vector<std::string> LoadLines(const std::string& path) {
-  const auto content = ReadWholeFile(path);
-  if (!content) throw Error("Cannot open file " + path);
-  return SplitLines(*content);
+// An Outbox file larger than this is not sent (far beyond any post or digest the list makes).
+constexpr std::size_t kMaximumOutboxFile = 256 * 1024 * 1024;
+
+std::string ReadFailure(const RegularFileRead& read) {
+  using Outcome = RegularFileRead::Outcome;
+  switch (read.outcome) {
+    case Outcome::NotRegular:
+      return "it is not a regular file";
+    case Outcome::TooLarge:
+      return "it is larger than " + std::to_string(kMaximumOutboxFile) + " bytes";
+    default:
+      return std::strerror(read.error);
+  }
 }
 
 // The stored start of a run of deferrals is rounded to a tenth of a second or so.
@@ -45,6 +59,14 @@ constexpr double kDayTolerance = 1.0 / 86400;
 std::string Recipients(std::size_t count) {
   return std::to_string(count) + (count == 1 ? " recipient" : " recipients");
 }
+
+// Removes a record written only to learn that it can be written, once nothing was recorded in it.
+struct DropIfEmpty {
+  DeliveryProgress& progress;
+  ~DropIfEmpty() {
+    if (progress.IsEmpty()) progress.Remove();
+  }
+};
 
 class OutboxWalk {
  public:
@@ -79,37 +101,69 @@ class OutboxWalk {
     }
   }
 
+  // What looks like mail but is no regular file (a directory, a link, a FIFO) is never opened
+  // for sending: it goes to Failed/, or stays with a log line at each cycle when it cannot be
+  // moved. A scratch file of older versions (it may hold a member's password) goes as well.
+  void SetAsideIrregularFiles() {
+    if (RemoveFile(listDir_ + "tmp.tmp"))
+      LogProgress(log_, "Removed the scratch file tmp.tmp left by an earlier delivery");
+    std::vector<DirectoryEntry> kept;
+    for (auto& entry : entries_) {
+      if (!IsMail(entry.name)) {
+        kept.push_back(std::move(entry));
+        continue;
+      }
+      const IdentityKind kind = KindOf(outbox_ + entry.name);
+      if (kind == IdentityKind::Regular) {
+        kept.push_back(std::move(entry));
+      } else if (kind == IdentityKind::Other) {
+        FailOrPassOver(outbox_ + entry.name, "it is not a regular file");
+      }
+    }
+    entries_ = std::move(kept);
+  }
+
   void SendListMail(std::string_view extension, const std::vector<std::string>& recipients) {
     for (const auto& entry : entries_) {
       if (recipients.empty() || stopped_) return;
-      if (entry.isDirectory || !HasExtension(entry.name, extension)) continue;
+      if (!HasExtension(entry.name, extension)) continue;
       SendListFile(outbox_ + entry.name, recipients);
     }
   }
 
   void SendPrivateMessages() {
-    const std::string scratch = listDir_ + "tmp.tmp";
     for (const auto& entry : entries_) {
       if (stopped_) return;
-      if (entry.isDirectory || !HasExtension(entry.name, ".pri")) continue;
+      if (!HasExtension(entry.name, ".pri")) continue;
       const std::string path = outbox_ + entry.name;
-      std::vector<std::string> lines = LoadLines(path);
-      if (lines.empty()) {
+      std::optional<DeliveryProgress> progress = LoadProgress(path);
+      if (!progress) continue;
+      if (progress->IsComplete()) {
+        Finish(path, *progress);  // sent before; only its removal failed
+        continue;
+      }
+      std::optional<std::vector<std::string>> lines = LoadLines(path);
+      if (!lines) continue;
+      if (lines->empty()) {
         // Without a first line there is no recipient; it must not go to anyone else.
         Fail(path, "it has no recipient line");
         continue;
       }
       if (!QuotaLeft()) return;
-      const std::string recipient = lines.front();
-      lines.erase(lines.begin());
-      ReplaceFileAtomically(scratch, JoinLines(lines));
+      const DropIfEmpty drop{*progress};
+      if (!Record(path, *progress)) return;  // see SendListFile
+      const std::string recipient = lines->front();
+      lines->erase(lines->begin());
       const TransactionResult result =
           SendTransaction(smtp_, auth_, log_, settings_.controlAddress,
-                          MailClient::DotStuffedData(LoadLines(scratch)), {recipient});
+                          MailClient::DotStuffedData(*lines), {recipient});
       switch (result.outcome) {
         case TransactionResult::Outcome::Sent:
           quota_.Count(result.accepted.size());
-          RemoveFile(path);  // a file that stays is sent again next cycle; not reported
+          progress->MarkSent(recipient);
+          progress->MarkComplete();
+          if (!Record(path, *progress)) return;
+          Finish(path, *progress);
           break;
         case TransactionResult::Outcome::NoRecipientAccepted:
           if (result.deferred.empty()) Fail(path, "no recipient was accepted");
@@ -120,7 +174,6 @@ class OutboxWalk {
           Fail(path, "the server refused it\r\n" + result.reply);
           break;
       }
-      RemoveFile(scratch);
     }
   }
 
@@ -136,13 +189,27 @@ class OutboxWalk {
   }
 
   void SendListFile(const std::string& path, const std::vector<std::string>& selection) {
-    DeliveryProgress progress = DeliveryProgress::Load(path);
+    std::optional<DeliveryProgress> loaded = LoadProgress(path);
+    if (!loaded) return;
+    DeliveryProgress& progress = *loaded;
+    // Sent to everybody before: never again, whoever subscribed since.
+    if (progress.IsComplete()) return Finish(path, progress);
     const std::vector<std::string> waiting = progress.Waiting(selection);
     if (waiting.empty()) return Finish(path, progress);
-    const std::string data = MailClient::DotStuffedData(LoadLines(path));
+    std::string data;
+    {
+      const std::optional<std::vector<std::string>> lines = LoadLines(path);
+      if (!lines) return;
+      data = MailClient::DotStuffedData(*lines);
+    }
     std::size_t next = 0;
     std::size_t acceptedNow = 0;
     std::size_t deferredNow = 0;
+    // A record that cannot be written now (a full disk, a read-only folder) stops the file before
+    // anything goes out, rather than after a transaction that could then not be remembered.
+    if (!QuotaLeft()) return;
+    const DropIfEmpty drop{progress};
+    if (!Record(path, progress)) return;
     while (next < waiting.size() && QuotaLeft()) {
       std::size_t size = std::min(waiting.size() - next, quota_.Remaining());
       if (limits_.maxRecipients != 0) size = std::min(size, limits_.maxRecipients);
@@ -167,10 +234,13 @@ class OutboxWalk {
       deferredNow += result.deferred.size();
       const bool changed =
           result.outcome == TransactionResult::Outcome::Sent || !result.refused.empty();
-      // Recorded before the next transaction starts, so that a kill repeats at most this one.
-      if (changed && (next < waiting.size() || deferredNow != 0)) {
+      // Recorded before anything else is tried (the next transaction, the file's removal), so
+      // that a kill repeats at most this transaction and a file that cannot be removed is not
+      // sent again.
+      if (changed) {
         if (acceptedNow != 0) progress.SetRefusedSince(std::nullopt);
-        progress.Save();
+        if (next == waiting.size() && deferredNow == 0) progress.MarkComplete();
+        if (!Record(path, progress)) return;
       }
     }
     if (next == waiting.size() && deferredNow == 0) return Finish(path, progress);
@@ -179,19 +249,53 @@ class OutboxWalk {
     const double now = ToDays(clock_.Now());
     if (!progress.RefusedSince()) {
       progress.SetRefusedSince(now);
-      progress.Save();
+      Record(path, progress);
     } else if (now - *progress.RefusedSince() + kDayTolerance >= limits_.days) {
       Fail(path, Recipients(progress.Waiting(selection).size()) + " never got it");
       progress.Remove();
     }
   }
 
+  // The file's progress; nothing (with a log line) when its record cannot be read, and then the
+  // file is not sent: it might reach somebody twice.
+  std::optional<DeliveryProgress> LoadProgress(const std::string& path) {
+    try {
+      return DeliveryProgress::Load(path);
+    } catch (const std::exception& error) {
+      LogFailure(log_,
+                 "Message file " + path.substr(outbox_.size()) + " not sent\r\n" + error.what());
+      return std::nullopt;
+    }
+  }
+
+  // Writes the progress record; when it cannot be written, says why and stops the walk: a
+  // transaction more would be one the service could not remember having made.
+  bool Record(const std::string& path, const DeliveryProgress& progress) {
+    try {
+      progress.Save();
+      return true;
+    } catch (const std::exception& error) {
+      LogFailure(log_, "Delivery of " + path.substr(outbox_.size()) +
+                           " stopped: its progress cannot be recorded\r\n" + error.what());
+      stopped_ = true;
+      return false;
+    }
+  }
+
   // Nobody of the selection waits for the file any more.
-  void Finish(const std::string& path, const DeliveryProgress& progress) {
+  void Finish(const std::string& path, DeliveryProgress& progress) {
     if (progress.SentCount() == 0) {
       Fail(path, "no recipient was accepted");
-    } else {
-      RemoveFile(path);  // a file that stays is sent again next cycle; not reported
+    } else if (!RemoveFile(path) && errno != ENOENT) {
+      // The record says it is done, so it is not sent again; the removal is tried next cycle.
+      const std::string reason = std::strerror(errno);
+      LogFailure(log_, "Cannot remove sent message file " + path.substr(outbox_.size()) + ": " +
+                           reason + " (it is not sent again)");
+      if (!progress.IsComplete()) {
+        progress.MarkComplete();
+        Record(path, progress);
+      }
+      return;
     }
     // The message file goes first: a kill in between leaves only a stale progress file.
     progress.Remove();
@@ -201,6 +305,41 @@ class OutboxWalk {
     const std::string moved = MoveToFailed(listDir_, path, reason);
     LogFailure(log_, "Message file " + path.substr(outbox_.size()) + " moved to " +
                          moved.substr(listDir_.size()) + ": " + reason);
+  }
+
+  // Fail(), or a log line when even the move fails (the file stays and is passed over).
+  void FailOrPassOver(const std::string& path, const std::string& reason) {
+    try {
+      Fail(path, reason);
+    } catch (const std::exception& error) {
+      LogFailure(log_, "Message file " + path.substr(outbox_.size()) + " passed over: " + reason +
+                           "\r\n" + error.what());
+    }
+  }
+
+  // The lines of an Outbox file, read without following links or blocking; nothing (and the
+  // file set aside) when it cannot be read as a regular file of sane size.
+  std::optional<std::vector<std::string>> LoadLines(const std::string& path) {
+    RegularFileRead read = ReadRegularFile(path, kMaximumOutboxFile);
+    using Outcome = RegularFileRead::Outcome;
+    if (read.outcome == Outcome::Read) {
+      std::vector<std::string> lines = SplitLines(read.content);
+      return lines;
+    }
+    if (read.outcome == Outcome::NotRegular || read.outcome == Outcome::TooLarge) {
+      FailOrPassOver(path, ReadFailure(read));
+    } else if (read.outcome == Outcome::Failed) {
+      LogFailure(log_,
+                 "Cannot read file " + path.substr(listDir_.size()) + ": " + ReadFailure(read));
+    }
+    return std::nullopt;
+  }
+
+  enum class IdentityKind { Regular, Missing, Other };
+  static IdentityKind KindOf(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return IdentityKind::Missing;
+    return S_ISREG(st.st_mode) ? IdentityKind::Regular : IdentityKind::Other;
   }
 
   std::string listDir_;
@@ -213,7 +352,7 @@ class OutboxWalk {
   Logger& log_;
   SendingQuota quota_;
   std::vector<DirectoryEntry> entries_;
-  bool stopped_ = false;  // the day's count is reached
+  bool stopped_ = false;  // the day's count is reached, or progress cannot be recorded
 };
 
 }  // namespace
@@ -307,6 +446,7 @@ void DeliverOutboxFiles(const std::string& listDir, const SmtpSettings& settings
     try {
       OutboxWalk walk(listDir, settings, limits, clock, smtp, log);
       walk.RemoveStaleProgress();
+      walk.SetAsideIrregularFiles();
       walk.SendListMail(".msg", recipients.posts);
       walk.SendListMail(".dig", recipients.digests);
       walk.SendPrivateMessages();

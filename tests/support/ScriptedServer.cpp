@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <memory>
 #include <stdexcept>
@@ -216,6 +217,20 @@ void ScriptedServer::Run() {
           Record(tls ? "<tls>" : "<tls failed>");
           goOn = tls != nullptr;
           break;
+        case ServerStep::Kind::Flood: {
+          std::size_t sent = 0;
+          for (;;) {
+            pollfd fds[2] = {{fd, POLLOUT, 0}, {wakeFds_[0], POLLIN, 0}};
+            if (::poll(fds, 2, kStepLimitMs) <= 0 || fds[1].revents != 0) break;
+            if ((fds[0].revents & (POLLERR | POLLHUP)) != 0) break;
+            const ssize_t n = ::send(fd, step.text.data() + sent, step.text.size() - sent,
+                                     MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n < 0 && errno != EAGAIN && errno != EINTR) break;
+            if (n > 0) sent = (sent + static_cast<std::size_t>(n)) % step.text.size();
+          }
+          goOn = false;
+          break;
+        }
         case ServerStep::Kind::Deaf: {
           pollfd wake{wakeFds_[0], POLLIN, 0};
           ::poll(&wake, 1, kStepLimitMs);

@@ -12,7 +12,7 @@
 namespace orvex::test {
 
 struct ServerStep {
-  enum class Kind { Send, SendRaw, ReadLine, ReadUntilDot, Close, Stall, Deaf, StartTls };
+  enum class Kind { Send, SendRaw, ReadLine, ReadUntilDot, Close, Stall, Deaf, StartTls, Flood };
   Kind kind;
   std::string text;
 };
@@ -40,6 +40,12 @@ inline ServerStep Stall() {
 // Neither reads nor says anything until the server is destroyed (the client's sends back up).
 inline ServerStep Deaf() {
   return {ServerStep::Kind::Deaf, {}};
+}
+
+// Sends `bytes` again and again without waiting for the client, until the client goes away or
+// the server is destroyed: a hostile server that never stops talking (plain connections only).
+inline ServerStep Flood(std::string bytes) {
+  return {ServerStep::Kind::Flood, std::move(bytes)};
 }
 
 // Runs the server's side of a TLS handshake with the certificate and key in `pem` (see

@@ -205,5 +205,92 @@ TEST(MailClientTest, StopRequestEndsAWaitWithinASecond) {
   EXPECT_LT(ended - requested, 1s);
 }
 
+struct FloodCase {
+  const char* name;
+  std::string greeting;  // sent once before the flood
+  std::string flood;     // then sent again and again
+};
+
+class HostileReplyTest : public testing::TestWithParam<FloodCase> {};
+
+// Bounded in bytes while it arrives: without the bound the reader would grow for ever.
+TEST_P(HostileReplyTest, EndlessReplyEndsAsTooLong) {
+  ScriptedServer server({{SayRaw(GetParam().greeting), test::Flood(GetParam().flood)}});
+  MailClient client = ClientFor(server);
+  client.Connect();
+  EXPECT_EQ(ErrorText([&] { client.ReadReply({}); }), "Reply too long from server.");
+  EXPECT_TRUE(client.ReplyLines().size() * 2 <= MailClient::kMaxReplyBytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Floods, HostileReplyTest,
+    testing::Values(FloodCase{"ContinuationLines", "250-first\r\n",
+                              "250-" + std::string(1000, 'x') + "\r\n"},
+                    FloodCase{"ShortContinuationLines", "", "250-x\r\n"},
+                    FloodCase{"OneLineWithoutEnd", "250 ", std::string(4096, 'x')},
+                    FloodCase{"BlankLines", "", "\r\n"},
+                    FloodCase{"PopStyleLongLine", "+OK ", std::string(1000, 'y')}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(MailClientTest, RepliesWithinTheBoundsAreRead) {
+  std::string reply;
+  for (int n = 0; n < 40; ++n) reply += "250-" + std::string(1000, 'a') + "\r\n";
+  reply += "250 " + std::string(4000, 'b') + "\r\n";
+  ScriptedServer server({{SayRaw(reply), Stall()}});
+  MailClient client = ClientFor(server);
+  client.Connect();
+  EXPECT_EQ(client.ReadReply({250}), 250);
+  EXPECT_EQ(client.ReplyLines().size(), 41u);
+}
+
+TEST(MailClientTest, StopRequestEndsAReadWhileDataKeepsArriving) {
+  ScriptedServer server({{Say("+OK"), test::Flood("a line of a message without end\r\n")}});
+  MailClient client = ClientFor(server);
+  client.Connect();
+  client.ReadReply({1});
+  std::chrono::steady_clock::time_point requested;
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(200ms);  // the event under test, not a wait for readiness
+    requested = std::chrono::steady_clock::now();
+    RequestStop();
+  });
+  std::size_t lines = 0;
+  EXPECT_EQ(ErrorText([&] {
+              client.CaptureLines([&](std::string_view) { ++lines; }, std::size_t(1) << 40);
+            }),
+            "Program terminated");
+  const auto ended = std::chrono::steady_clock::now();
+  stopper.join();
+  ResetStopRequest();
+  EXPECT_GT(lines, 0u);
+  EXPECT_LT(ended - requested, 1s);
+}
+
+TEST(MailClientTest, CapturedBlockIsBoundedInBytesWhileItArrives) {
+  // Unstuffed, the lines with their CR LF come to 29 bytes: a bound of 29 takes them, 28 not.
+  const std::string block = "12345678\r\n..345678\r\n12345678\r\n.\r\n";
+  for (const std::size_t bound : {std::size_t(29), std::size_t(28)}) {
+    ScriptedServer server({{SayRaw(block), Stall()}});
+    MailClient client = ClientFor(server);
+    client.Connect();
+    std::string kept;
+    const std::string error = ErrorText([&] {
+      client.CaptureLines([&](std::string_view line) { kept.append(line).append("\r\n"); }, bound);
+    });
+    if (bound == 29) {
+      EXPECT_EQ(error, "<no error>");
+      EXPECT_EQ(kept, "12345678\r\n.345678\r\n12345678\r\n");
+    } else {
+      EXPECT_EQ(error, "Message too long");
+    }
+  }
+  // A line without end is cut at the bound too, long before it ends.
+  ScriptedServer endless({{test::Flood(std::string(4096, 'z'))}});
+  MailClient client = ClientFor(endless);
+  client.Connect();
+  EXPECT_EQ(ErrorText([&] { client.CaptureLines([](std::string_view) {}, 100000); }),
+            "Line too long from server.");
+}
+
 }  // namespace
 }  // namespace orvex

@@ -74,13 +74,14 @@ class Pop3RetrievalTest : public testing::Test {
 
 TEST_F(Pop3RetrievalTest, FetchesSavesAndDeletesEveryMessage) {
   ScriptedServer server({Then(
-      LoggedIn(), {Hear(), Say("+OK 2 320"), Hear(), Say("+OK message follows"),
-                   SayRaw("Subject: one\r\n\r\n..\r\n..leading dot\r\n. \r\n.\r\n"), Hear(),
-                   Say("+OK deleted"), Hear(), SayRaw("+OK\r\nSubject: two\nbare lf\r\n.\r\n"),
-                   Hear(), Say("+OK deleted"), Hear()})});
+      LoggedIn(),
+      {Hear(), Say("+OK 2 320"), Hear(), Say("-ERR"), Hear(), Say("-ERR"), Hear(),
+       Say("+OK message follows"), SayRaw("Subject: one\r\n\r\n..\r\n..leading dot\r\n. \r\n.\r\n"),
+       Hear(), Say("+OK deleted"), Hear(), SayRaw("+OK\r\nSubject: two\nbare lf\r\n.\r\n"), Hear(),
+       Say("+OK deleted"), Hear()})});
   Retrieve({&server});
-  EXPECT_EQ(server.Transcript(), (Lines{"<connect>", "USER user1", "PASS secret1", "STAT", "RETR 1",
-                                        "DELE 1", "RETR 2", "DELE 2", "Quit"}));
+  EXPECT_EQ(server.Transcript(), (Lines{"<connect>", "USER user1", "PASS secret1", "STAT", "UIDL 1",
+                                        "LIST 1", "RETR 1", "DELE 1", "RETR 2", "DELE 2", "Quit"}));
   EXPECT_EQ(InboxFiles(), (Lines{"A.msg", "B.msg"}));
   EXPECT_EQ(temp_.Read("Data/Sales/Inbox/A.msg"),
             "Subject: one\r\n\r\n.\r\n.leading dot\r\n. \r\n");
@@ -132,11 +133,12 @@ class Pop3FaultTest : public Pop3RetrievalTest, public testing::WithParamInterfa
 TEST_P(Pop3FaultTest, WhatWasNotSavedStaysOnTheServer) {
   const FaultCase& c = GetParam();
   ScriptedServer server(
-      {Then(Then(LoggedIn(), {Hear(), Say("+OK 2 99"), Hear(), SayRaw("+OK\r\nfirst\r\n.\r\n"),
-                              Hear(), Say("+OK"), Hear()}),
+      {Then(Then(LoggedIn(), {Hear(), Say("+OK 2 99"), Hear(), Say("-ERR"), Hear(), Say("-ERR"),
+                              Hear(), SayRaw("+OK\r\nfirst\r\n.\r\n"), Hear(), Say("+OK"), Hear()}),
             c.afterRetr2)});
   Retrieve({&server}, {.connect = 5s, .reply = 400ms, .dataEnd = 5s});
-  Lines expected{"<connect>", "USER user1", "PASS secret1", "STAT", "RETR 1", "DELE 1", "RETR 2"};
+  Lines expected{"<connect>", "USER user1", "PASS secret1", "STAT",  "UIDL 1",
+                 "LIST 1",    "RETR 1",     "DELE 1",       "RETR 2"};
   expected.insert(expected.end(), c.clientTail.begin(), c.clientTail.end());
   EXPECT_EQ(server.Transcript(), expected);
   EXPECT_EQ(InboxFiles(), (Lines{"A.msg"}));
@@ -161,11 +163,11 @@ INSTANTIATE_TEST_SUITE_P(Faults, Pop3FaultTest,
 
 TEST_F(Pop3RetrievalTest, DeleteRefusedLeavesTheMailbox) {
   ScriptedServer server(
-      {Then(LoggedIn(), {Hear(), Say("+OK 2 9"), Hear(), SayRaw("+OK\r\nx\r\n.\r\n"), Hear(),
-                         Say("-ERR cannot delete"), Hear()})});
+      {Then(LoggedIn(), {Hear(), Say("+OK 1 9"), Hear(), Say("-ERR"), Hear(), Say("-ERR"), Hear(),
+                         SayRaw("+OK\r\nx\r\n.\r\n"), Hear(), Say("-ERR cannot delete"), Hear()})});
   Retrieve({&server});
-  EXPECT_EQ(server.Transcript(),
-            (Lines{"<connect>", "USER user1", "PASS secret1", "STAT", "RETR 1", "DELE 1", "Quit"}));
+  EXPECT_EQ(server.Transcript(), (Lines{"<connect>", "USER user1", "PASS secret1", "STAT", "UIDL 1",
+                                        "LIST 1", "RETR 1", "DELE 1", "Quit"}));
   EXPECT_EQ(InboxFiles(), (Lines{"A.msg"}));  // fetched again next cycle: duplicated, never lost
   EXPECT_EQ(RedEntries(), (Lines{"-ERR cannot delete"}));
 }
@@ -173,10 +175,11 @@ TEST_F(Pop3RetrievalTest, DeleteRefusedLeavesTheMailbox) {
 TEST_F(Pop3RetrievalTest, UnsavableFileIsNotDeletedOnTheServer) {
   std::filesystem::remove(list_ + "Inbox");
   ScriptedServer server(
-      {Then(LoggedIn(), {Hear(), Say("+OK 1 9"), Hear(), SayRaw("+OK\r\nx\r\n.\r\n"), Hear()})});
+      {Then(LoggedIn(), {Hear(), Say("+OK 1 9"), Hear(), Say("-ERR"), Hear(), Say("-ERR"), Hear(),
+                         SayRaw("+OK\r\nx\r\n.\r\n"), Hear()})});
   Retrieve({&server});
-  EXPECT_EQ(server.Transcript(),
-            (Lines{"<connect>", "USER user1", "PASS secret1", "STAT", "RETR 1", "Quit"}));
+  EXPECT_EQ(server.Transcript(), (Lines{"<connect>", "USER user1", "PASS secret1", "STAT", "UIDL 1",
+                                        "LIST 1", "RETR 1", "Quit"}));
   ASSERT_EQ(RedEntries().size(), 1u);
   EXPECT_EQ(RedEntries()[0].rfind("Cannot create file ", 0), 0u) << RedEntries()[0];
 }
@@ -184,8 +187,8 @@ TEST_F(Pop3RetrievalTest, UnsavableFileIsNotDeletedOnTheServer) {
 TEST_F(Pop3RetrievalTest, ANameThatIsTakenIsNeverOverwritten) {
   temp_.Write("Data/Sales/Inbox/A.msg", "earlier message\r\n");
   ScriptedServer server(
-      {Then(LoggedIn(), {Hear(), Say("+OK 1 9"), Hear(), SayRaw("+OK\r\nnew\r\n.\r\n"), Hear(),
-                         Say("+OK"), Hear()})});
+      {Then(LoggedIn(), {Hear(), Say("+OK 1 9"), Hear(), Say("-ERR"), Hear(), Say("-ERR"), Hear(),
+                         SayRaw("+OK\r\nnew\r\n.\r\n"), Hear(), Say("+OK"), Hear()})});
   Retrieve({&server});
   EXPECT_EQ(temp_.Read("Data/Sales/Inbox/A.msg"), "earlier message\r\n");
   EXPECT_EQ(temp_.Read("Data/Sales/Inbox/B.msg"), "new\r\n");
@@ -264,12 +267,12 @@ class Pop3StageTest : public testing::Test {
 
 TEST_F(Pop3StageTest, WithoutPop3CountOneMailboxIsVisitedWithItsSettings) {
   ScriptedServer server(
-      {Then(LoggedIn(), {Hear(), Say("+OK 1 5"), Hear(), SayRaw("+OK\r\nhello\r\n.\r\n"), Hear(),
-                         Say("+OK"), Hear()})});
+      {Then(LoggedIn(), {Hear(), Say("+OK 1 5"), Hear(), Say("-ERR"), Hear(), Say("-ERR"), Hear(),
+                         SayRaw("+OK\r\nhello\r\n.\r\n"), Hear(), Say("+OK"), Hear()})});
   Run("[General]\r\nPop3Host1=127.0.0.1\r\nPop3Port1=" + std::to_string(server.Port()) +
       "\r\nName1=box\r\nPassword1=stored\r\nPop3Host2=127.0.0.1\r\n");
   EXPECT_EQ(server.Transcript(), (Lines{"<connect>", "USER box", "PASS plain:stored", "STAT",
-                                        "RETR 1", "DELE 1", "Quit"}));
+                                        "UIDL 1", "LIST 1", "RETR 1", "DELE 1", "Quit"}));
   // The namer's name for the fake clock's instant, 2026-12-07 02:33:54.123.
   EXPECT_EQ(temp_.Read("Data/Sales/Inbox/47FB75DF59010B.msg"), "hello\r\n");
 }

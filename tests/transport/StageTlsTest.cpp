@@ -246,10 +246,29 @@ TEST_F(StageTlsTest, SmtpSettingsComeFromTheListFile) {
 TEST_F(StageTlsTest, Pop3StlsBeforeTheLoginAndNothingWhenRefused) {
   const auto self = TestCertificateAuthority::SelfSigned("DNS:elsewhere.test");
   ScriptedServer refusing({{Say("+OK ready"), Hear(), Say("-ERR unknown command"), Hear()}});
-  ScriptedServer upgrading(
-      {{Say("+OK ready"), Hear(), Say("+OK begin TLS"), ServeTls(pem_), Hear(), Say("+OK"), Hear(),
-        Say("+OK in"), Hear(), Say("+OK 1 9"), Hear(), Say("+OK"), Say("Subject: x"), Say(""),
-        Say("one"), Say("."), Hear(), Say("+OK deleted"), Hear()}});
+  ScriptedServer upgrading({{Say("+OK ready"),
+                             Hear(),
+                             Say("+OK begin TLS"),
+                             ServeTls(pem_),
+                             Hear(),
+                             Say("+OK"),
+                             Hear(),
+                             Say("+OK in"),
+                             Hear(),
+                             Say("+OK 1 9"),
+                             Hear(),
+                             Say("-ERR"),
+                             Hear(),
+                             Say("-ERR"),
+                             Hear(),
+                             Say("+OK"),
+                             Say("Subject: x"),
+                             Say(""),
+                             Say("one"),
+                             Say("."),
+                             Hear(),
+                             Say("+OK deleted"),
+                             Hear()}});
   ScriptedServer implicit({{ServeTls(self.pem), Say("+OK ready"), Hear(), Say("+OK"), Hear(),
                             Say("+OK in"), Hear(), Say("+OK 0 0"), Hear()}});
   auto box = [](int n, const ScriptedServer& server) {
@@ -267,8 +286,9 @@ TEST_F(StageTlsTest, Pop3StlsBeforeTheLoginAndNothingWhenRefused) {
   MailClient pop3(110, {.connect = 5s, .reply = 5s, .dataEnd = 5s});
   RetrieveMailboxes(list, pop3, env_, [](const std::string& s) { return s; });
   EXPECT_EQ(refusing.Transcript(), (Lines{"<connect>", "STLS", "Quit"}));
-  EXPECT_EQ(upgrading.Transcript(), (Lines{"<connect>", "STLS", "<tls>", "USER user2",
-                                           "PASS secret2", "STAT", "RETR 1", "DELE 1", "Quit"}));
+  EXPECT_EQ(upgrading.Transcript(),
+            (Lines{"<connect>", "STLS", "<tls>", "USER user2", "PASS secret2", "STAT", "UIDL 1",
+                   "LIST 1", "RETR 1", "DELE 1", "Quit"}));
   EXPECT_EQ(implicit.Transcript(),
             (Lines{"<connect>", "<tls>", "USER user3", "PASS secret3", "STAT", "Quit"}));
   EXPECT_EQ(Files("Inbox").size(), 1u);
