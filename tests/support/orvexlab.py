@@ -39,8 +39,8 @@ def wait_until(condition, what, limit=WAIT_LIMIT):
 
 
 def default_list_text(source_root):
-    """The built-in configuration of a new list, as the editor starts a list from it."""
-    with open(os.path.join(source_root, "src/editor/DefaultList.cpp")) as f:
+    """The built-in configuration of a new list, as the editor and orvex-admin start a list from it."""
+    with open(os.path.join(source_root, "src/store/DefaultList.cpp")) as f:
         code = f.read()
     match = re.search(r'R"INI\((.*?)\)INI"', code, re.S)
     if not match:
