@@ -269,30 +269,4 @@ int MailClient::ReplyCodeOf(std::string_view line) {
   return code;
 }
 
-std::string ServerFailureLine(std::string_view server, std::string_view user, std::string_view host,
-                              int port, std::string_view listDir, std::string_view stage,
-                              std::string_view error) {
-  while (!listDir.empty() && listDir.back() == '/') listDir.remove_suffix(1);
-  const auto slash = listDir.rfind('/');
-  const std::string_view list =
-      slash == std::string_view::npos ? listDir : listDir.substr(slash + 1);
-  std::string line(server);
-  line += ' ';
-  if (!user.empty()) line.append(user).append("@");
-  line.append(host).append(":").append(std::to_string(port));
-  line.append(" of list ").append(list).append(": ").append(stage).append(" failed: ");
-  // The error's lines on one line: "Socket Error # 111: Connection refused".
-  bool lineEnd = false;
-  for (const char c : error) {
-    if (c == '\r' || c == '\n') {
-      lineEnd = true;
-      continue;
-    }
-    if (lineEnd) line += ": ";
-    lineEnd = false;
-    line += c;
-  }
-  return line;
-}
-
 }  // namespace orvex

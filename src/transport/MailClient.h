@@ -145,12 +145,4 @@ class MailClient {
   int replyCode_ = 0;
 };
 
-// One line that says which server of which list failed in which stage, e.g.
-// "POP3 mailbox ann@pop.example.org:110 of list birds: retrieval failed: Socket Error # 111:
-// Connection refused". `listDir` is the list's folder (its name is the list's name under Data/);
-// the error's lines are joined by ": ".
-std::string ServerFailureLine(std::string_view server, std::string_view user, std::string_view host,
-                              int port, std::string_view listDir, std::string_view stage,
-                              std::string_view error);
-
 }  // namespace orvex

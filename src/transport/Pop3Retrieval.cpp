@@ -497,17 +497,12 @@ void RetrieveMailboxes(int count, const std::function<Pop3Mailbox(int number)>& 
   if (!listDir.empty() && listDir.back() == '/') listDir.pop_back();
   listDir = DirectoryOf(listDir);
   for (int n = 1; n <= count; ++n) {
-    Pop3Mailbox box;
     try {
       CheckTerminated();
-      box = mailbox(n);
+      const Pop3Mailbox box = mailbox(n);
       VisitMailbox({n, box, pop3, inboxDir, listDir, names, log, work, limits});
     } catch (const std::exception& error) {
       LogFailure(log, error.what());
-      // The line above reads the same for every server; this one says which one failed.
-      if (dynamic_cast<const StopRequestedError*>(&error) == nullptr)
-        LogFailure(log, ServerFailureLine("POP3 mailbox", box.userName, box.host, box.port, listDir,
-                                          "retrieval", error.what()));
     }
     if (pop3.Connected()) {
       LogProgress(log, "Disconnecting");

@@ -452,10 +452,6 @@ void DeliverOutboxFiles(const std::string& listDir, const SmtpSettings& settings
       walk.SendPrivateMessages();
     } catch (const std::exception& error) {
       LogFailure(log, error.what());
-      // The line above reads the same for every server; this one says which one failed.
-      if (dynamic_cast<const StopRequestedError*>(&error) == nullptr)
-        LogFailure(log, ServerFailureLine("SMTP relay", settings.userName, settings.host,
-                                          settings.port, listDir, "delivery", error.what()));
     }
   }
   if (smtp.Connected()) {

@@ -35,8 +35,6 @@ std::string Recipients(std::size_t count) {
 void LogSending(Logger& log, const std::vector<std::string>& recipients) {
   LogProgress(log, recipients.size() == 1 ? "Sending message to <" + recipients.front() + ">"
                                           : std::string("Sending message to list"));
-  if (recipients.size() != 1)
-    LogProgress(log, "The message goes to " + Recipients(recipients.size()));
 }
 
 // Files the relay's answer to one RCPT TO.
