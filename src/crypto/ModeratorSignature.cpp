@@ -95,8 +95,11 @@ bool CheckModeratorSignature(NameValueList& signatures, NameValueList& headers, 
         // The key stays unloaded; verifying reports it.
       }
     }
+    // An ordinary post carries no signature: nothing to check, nothing to report.
+    const std::string signature = headers.Value(kSignatureHeader);
+    if (signature.empty()) return false;
     try {
-      rsa.SetSignature(headers.Value(kSignatureHeader));
+      rsa.SetSignature(signature);
       valid = rsa.Verify(Bytes(Sha1Of(id)));
     } catch (const std::exception& e) {
       env.log.WriteLog(e.what(), 1, LogColour::White);

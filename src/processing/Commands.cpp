@@ -187,6 +187,8 @@ void ConfirmSubscription(ProcessingContext& context, std::string_view address,
   if (Subscribed(list, address)) return;
   context.commit.Protect(StoreKind::Subscribers);
   AddSubscriber(list.Subscribers(), address, RandomLetters(context.env.random));
+  context.env.log.WriteLog("<" + std::string(address) + "> is now a member of the list", 1,
+                           LogColour::White);
   NoticeVariables variables;
   variables.AddSubscriber(list, address);
   if (msg != nullptr) variables.AddMessage(*msg);

@@ -7,6 +7,8 @@
 #include "processing/Address.h"
 #include "processing/Inbox.h"
 #include "processing/ListHeaders.h"
+#include "store/DefaultList.h"
+#include "store/IniFile.h"
 #include "store/MessageNames.h"
 #include "store/Settings.h"
 
@@ -27,6 +29,20 @@ long long DaysFromCivil(int year, int month, int day) {
   const long long dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
   const long long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
   return era * 146097 + dayOfEra - 719468;
+}
+
+// Where a template is read from. A notice section that maillist.ini lacks takes the text of a
+// new list, so that a hand-made list still sends, for example, a confirmation that carries its
+// code; a section the operator wrote stays theirs, even when empty. The signature is the
+// exception: it is appended to every post, and a list made without one must not start growing a
+// footer of example text.
+const IniFile& TemplateSource(const TAccount& list, std::string_view section) {
+  const IniFile& config = list.Config();
+  if (EqualsIgnoreCase(section, "Signature")) return config;
+  for (const std::string& name : config.SectionNames())
+    if (EqualsIgnoreCase(name, section)) return config;
+  static const IniFile builtIn = IniFile::FromText(DefaultListText());
+  return builtIn;
 }
 
 }  // namespace
@@ -82,11 +98,11 @@ std::string ControlAddress(const TAccount& list) {
 }
 
 std::string TemplateText(const TAccount& list, std::string_view section) {
-  return ReadNoticeText(list.Config(), section);
+  return ReadNoticeText(TemplateSource(list, section), section);
 }
 
 std::string TemplateSubject(const TAccount& list, std::string_view section) {
-  return ReadNoticeSubject(list.Config(), section);
+  return ReadNoticeSubject(TemplateSource(list, section), section);
 }
 
 std::string SubstitutePlaceholders(const TAccount& list, std::string_view text,

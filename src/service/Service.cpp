@@ -6,8 +6,8 @@
 
 #include "crypto/ModeratorSignature.h"
 #include "platform/DialUp.h"
-#include "platform/Heartbeat.h"
 #include "platform/FileSystem.h"
+#include "platform/Heartbeat.h"
 #include "platform/InstanceLock.h"
 #include "platform/StopSignal.h"
 #include "platform/Terminal.h"
@@ -93,6 +93,7 @@ int RunService(const std::string& programDirectory, const std::string& versionTe
       if (WaitForStop(kSpinnerStep)) break;
     }
   }
+  console.WriteLog("Stopping on request", 1, LogColour::White);
   NotifyStopping();
   terminal.ShowCursor(true);
   return 0;

@@ -115,7 +115,9 @@ TEST_F(ModeratorSignatureTest, TamperedOrUnsignedMessagesDoNotVerify) {
       {"changed_signature", "X-Moderator-Signature", altered, "", ""},
       {"another_messages_signature", "X-Moderator-Signature", other.Value("X-Moderator-Signature"),
        "", ""},
-      {"no_signature", "X-Moderator-Signature", "", "", "Signature has incorrect length"},
+      {"no_signature", "X-Moderator-Signature", "", "", ""},
+      {"truncated_signature", "X-Moderator-Signature", signature.substr(0, 40), "",
+       "Signature has incorrect length"},
       {"malformed_signature", "X-Moderator-Signature", signature.substr(0, 40) + "*", "",
        "Signature not valid"},
       {"purged_entry", "Subject", "Hello", "-", "Public key not loaded"},
@@ -146,9 +148,9 @@ TEST_F(ModeratorSignatureTest, TamperedOrUnsignedMessagesDoNotVerify) {
   }
 }
 
-TEST_F(ModeratorSignatureTest, AnOrdinaryPostLogsTheMissingSignature) {
+TEST_F(ModeratorSignatureTest, AnOrdinaryPostWithoutASignatureLogsNothing) {
   EXPECT_FALSE(Check(headers, Consume::Yes));
-  EXPECT_EQ(log.Texts(), std::vector<std::string>{"Signature has incorrect length"});
+  EXPECT_TRUE(log.Texts().empty());
 }
 
 }  // namespace

@@ -49,8 +49,7 @@ TEST_F(Posts, SubscribersPostGoesToOutboxAndDigestWithReplyToAndSignature) {
   EXPECT_EQ(Count("Outbox", ".pri"), 0u);
   EXPECT_EQ(Count("Inbox", ".msg"), 0u);
   EXPECT_EQ(Logged(), (std::vector<std::string>{"Processing messages of \"Birds\"",
-                                                "Processing message from <ann@example.net>",
-                                                "Signature has incorrect length"}));
+                                                "Processing message from <ann@example.net>"}));
 }
 
 TEST_F(Posts, EmptyBodyGetsTheSignatureAndEmptyAddressRemovesReplyTo) {
@@ -69,8 +68,7 @@ TEST_F(Posts, DisabledSubscribersPostLeavesNoFile) {
   EXPECT_EQ(Count("Outbox", ""), 0u);
   EXPECT_EQ(Count("Digest", ""), 0u);
   EXPECT_EQ(Logged(), (std::vector<std::string>{"Processing messages of \"Birds\"",
-                                                "Processing message from <ann@example.net>",
-                                                "Signature has incorrect length"}));
+                                                "Processing message from <ann@example.net>"}));
 }
 
 TEST_F(Posts, ModeratedPostIsForwardedInTheExactLayout) {
@@ -117,10 +115,8 @@ TEST_F(Posts, ModeratedPostIsForwardedInTheExactLayout) {
                 "---=-=-=-=---\r\n");
   EXPECT_EQ(CommaItem(account().Signatures().Value("<20261207.023354123.ann@example.net>"), 0),
             "46363");
-  EXPECT_EQ(Logged(),
-            (std::vector<std::string>{
-                "Processing messages of \"Birds\"", "Processing message from <ann@example.net>",
-                "Signature has incorrect length", "Signature has incorrect length"}));
+  EXPECT_EQ(Logged(), (std::vector<std::string>{"Processing messages of \"Birds\"",
+                                                "Processing message from <ann@example.net>"}));
 }
 
 TEST_F(Posts, ApprovedReturnIsDistributedOnceAndASecondReturnIsDropped) {

@@ -1,6 +1,8 @@
 // Placeholders, template line ends, the header block and the private notice file.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "ListFixture.h"
 #include "message/Msg.h"
 #include "processing/Commit.h"
@@ -95,6 +97,40 @@ TEST_F(Notices, MissingTemplateStillSendsTheSignature) {
       file.ends_with("Subject: \r\nMessage-ID: <20261207.023354123.birds@example.org>"
                      "\r\n\r\n\r\n\r\n--\r\nBirds\r\n\r\n"))
       << file;
+}
+
+TEST_F(Notices, AbsentSectionTakesTheBuiltInTextAPresentOneStaysTheOperators) {
+  NoticeVariables variables;
+  variables.Set("ConfirmCode", "4711");
+  struct Case {
+    const char* name;
+    const char* sections;  // after [General]
+    const char* subject;   // expected
+    const char* body;      // expected to appear in the file
+    const char* absent;    // expected not to appear
+  } cases[] = {
+      {"absent: the built-in confirmation, with its code", "", "Birds  subscribe-confirm-4711",
+       "Your confirmation code is 4711\r\n", "________"},
+      {"present and empty stays empty", "[Subscribe confirmation]\r\n", "", "\r\n\r\n\r\n\r\n",
+       "code"},
+      {"present with text only: the subject stays the operator's (empty)",
+       "[subscribe CONFIRMATION]\r\nText=\"mine {ConfirmCode}\"\r\n", "", "mine 4711",
+       "Your confirmation code"},
+      {"an absent signature stays absent",
+       "[Subscribe confirmation]\r\nSubject=s\r\nText=\"t\"\r\n", "s", "t\r\n\r\n\r\n", "________"},
+  };
+  for (const auto& c : cases) {
+    WriteSettings("[General]\r\nName=Birds\r\nAddress=birds@example.org\r\n" +
+                  std::string(c.sections));
+    const std::string file = Queue("Subscribe confirmation", variables, "ann@example.net");
+    for (const auto& name : Files("Outbox", ".pri"))
+      std::filesystem::remove(listDir + "Outbox/" + name);
+    EXPECT_NE(file.find("\r\nSubject: " + std::string(c.subject) + "\r\n"), std::string::npos)
+        << c.name << "\n"
+        << file;
+    EXPECT_NE(file.find(c.body), std::string::npos) << c.name << "\n" << file;
+    EXPECT_EQ(file.find(c.absent), std::string::npos) << c.name << "\n" << file;
+  }
 }
 
 TEST_F(Notices, MessageVariablesComeFromTheReceivedMessage) {
