@@ -8,8 +8,8 @@
 
 #include "admin/AdminError.h"
 #include "admin/Output.h"
+#include "platform/Text.h"
 #include "store/IniFile.h"
-#include "store/NameValueList.h"
 #include "transport/MailClient.h"
 #include "transport/SmtpSession.h"
 #include "transport/StageSettings.h"

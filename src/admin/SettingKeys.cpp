@@ -6,8 +6,8 @@
 
 #include "admin/AdminError.h"
 #include "crypto/Passwords.h"
+#include "platform/Text.h"
 #include "processing/Address.h"
-#include "store/NameValueList.h"
 
 namespace orvex::admin {
 namespace {

@@ -14,8 +14,8 @@
 #include "editor/MessageBoxes.h"
 #include "editor/OrvexEditorForm.h"
 #include "platform/DialUp.h"
+#include "platform/Text.h"
 #include "store/IniFile.h"
-#include "store/NameValueList.h"
 
 namespace orvex {
 namespace {

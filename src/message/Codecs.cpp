@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "store/NameValueList.h"
+#include "platform/Text.h"
 
 namespace orvex {
 namespace {
@@ -48,34 +48,6 @@ void AppendGroup(std::string& out, const std::uint8_t (&g)[4]) {
 }
 
 }  // namespace
-
-std::string Base64Encode(std::string_view data) {
-  std::string out;
-  out.reserve((data.size() + 2) / 3 * 4);
-  const auto* p = reinterpret_cast<const unsigned char*>(data.data());
-  const size_t n = data.size();
-  size_t i = 0;
-  for (; i + 3 <= n; i += 3) {
-    const std::uint32_t v = (p[i] << 16) | (p[i + 1] << 8) | p[i + 2];
-    out.push_back(kAlphabet[(v >> 18) & 63]);
-    out.push_back(kAlphabet[(v >> 12) & 63]);
-    out.push_back(kAlphabet[(v >> 6) & 63]);
-    out.push_back(kAlphabet[v & 63]);
-  }
-  if (n - i == 1) {
-    const std::uint32_t v = p[i] << 16;
-    out.push_back(kAlphabet[(v >> 18) & 63]);
-    out.push_back(kAlphabet[(v >> 12) & 63]);
-    out.append("==");
-  } else if (n - i == 2) {
-    const std::uint32_t v = (p[i] << 16) | (p[i + 1] << 8);
-    out.push_back(kAlphabet[(v >> 18) & 63]);
-    out.push_back(kAlphabet[(v >> 12) & 63]);
-    out.push_back(kAlphabet[(v >> 6) & 63]);
-    out.push_back('=');
-  }
-  return out;
-}
 
 std::string Base64DecodeLine(std::string_view line) {
   std::string out;

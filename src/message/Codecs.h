@@ -4,10 +4,10 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Text.h"  // Base64Encode
+
 namespace orvex {
 
-// RFC 2045 Base64 of any bytes, padded with "=", without line breaks.
-std::string Base64Encode(std::string_view data);
 // The bytes one line of a Base64 body stands for. Characters outside the alphabet (blanks,
 // line-end debris, garbage) are skipped; "=" ends a group of four.
 std::string Base64DecodeLine(std::string_view line);

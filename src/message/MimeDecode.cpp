@@ -2,42 +2,18 @@
 #include "message/MimeDecode.h"
 
 #include "message/Codecs.h"
+#include "platform/Text.h"
 
 namespace orvex {
 namespace {
 
-char Lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string LowerCase(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = Lower(c);
-  return out;
-}
-
+// Blanks of header fields and their parameters.
 bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (Lower(text[i]) != Lower(prefix[i])) return false;
-  return true;
-}
-
-bool ContainsIgnoreCase(std::string_view text, std::string_view word) {
-  if (word.size() > text.size()) return false;
-  for (size_t i = 0; i + word.size() <= text.size(); ++i)
-    if (StartsWithIgnoreCase(text.substr(i), word)) return true;
-  return false;
+  return IsBlank(c, Blanks::SpacesAndBreaks);
 }
 
 std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
+  return Trim(text, Blanks::SpacesAndBreaks);
 }
 
 // Skips blanks and comments in parentheses (which may nest and hold quoted pairs).

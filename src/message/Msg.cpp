@@ -5,23 +5,10 @@
 #include <unordered_map>
 
 #include "message/Codecs.h"
+#include "platform/Text.h"
 
 namespace orvex {
 namespace {
-
-std::string_view TrimBlanks(std::string_view text) {
-  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-std::string LowerCase(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
 
 constexpr size_t kBase64LineLength = 76;
 
@@ -74,7 +61,7 @@ void TMsg::Parse() {
     std::string_view written = line.substr(0, colon);
     while (!written.empty() && (written.back() == ' ' || written.back() == '\t'))
       written.remove_suffix(1);
-    const std::string_view value = TrimBlanks(line.substr(colon + 1));
+    const std::string_view value = Trim(line.substr(colon + 1), Blanks::SpacesAndBreaks);
     // An empty occurrence neither gives a value nor removes one that the message gave before.
     if (value.empty()) return;
     const std::string name = StoredFieldName(written);

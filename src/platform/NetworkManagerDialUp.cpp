@@ -14,6 +14,7 @@
 #include "platform/Error.h"
 #include "platform/FileSystem.h"
 #include "platform/Heartbeat.h"
+#include "platform/Text.h"
 
 extern char** environ;
 
@@ -22,16 +23,9 @@ namespace {
 
 constexpr size_t kMaxOutput = 1 << 20;  // nmcli's answers are short; never hold more than this
 
-std::vector<std::string> SplitLines(std::string_view text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t i = 0; i <= text.size(); ++i) {
-    if (i == text.size() || text[i] == '\n' || text[i] == '\r') {
-      if (i > start) lines.emplace_back(text.substr(start, i - start));
-      start = i + 1;
-    }
-  }
-  return lines;
+// nmcli's answers without their empty lines.
+std::vector<std::string> OutputLines(std::string_view text) {
+  return SplitLines(text, EmptyLines::Drop);
 }
 
 // A running nmcli with its output collected from a pipe (stdout and stderr together).
@@ -121,11 +115,11 @@ class NmcliProcess {
 // nmcli's own words for a failure: its "Error: ..." lines, else all it said.
 std::string ErrorTextOf(const std::string& output, int status) {
   std::string text;
-  for (const std::string& line : SplitLines(output)) {
+  for (const std::string& line : OutputLines(output)) {
     if (line.rfind("Error:", 0) == 0) text += (text.empty() ? "" : " ") + line;
   }
   if (text.empty())
-    for (const std::string& line : SplitLines(output))
+    for (const std::string& line : OutputLines(output))
       if (!line.empty()) text += (text.empty() ? "" : " ") + line;
   if (text.empty()) text = "nmcli failed with exit status " + std::to_string(status);
   return text;
@@ -146,7 +140,7 @@ std::vector<std::string> Names(const std::vector<std::string>& arguments) {
   const int status = process.Wait();
   if (status != 0) throw Error(ErrorTextOf(process.Output(), status));
   std::vector<std::string> names;
-  for (const std::string& line : SplitLines(process.Output()))
+  for (const std::string& line : OutputLines(process.Output()))
     if (!line.empty()) names.push_back(UnescapeTerse(line));
   return names;
 }

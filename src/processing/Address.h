@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Text.h"
+
 namespace orvex {
 
 enum class AddressForm { Bare, Wrapped };
@@ -24,8 +26,5 @@ std::string_view TrimBlanks(std::string_view text);
 // with "=" or a blank or control character in it would be stored under another name (or break
 // the line) and could never be found again. Mail commands and orvex-admin both apply it.
 bool StorableAddress(std::string_view address);
-
-std::string LowerCase(std::string_view text);
-std::string UpperCase(std::string_view text);
 
 }  // namespace orvex

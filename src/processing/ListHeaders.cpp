@@ -40,11 +40,6 @@ std::string WithoutComments(std::string_view value) {
   return std::string(TrimBlanks(result));
 }
 
-bool ContainsIgnoreCase(std::string_view text, std::string_view part) {
-  if (part.empty()) return false;
-  return LowerCase(text).find(LowerCase(part)) != std::string::npos;
-}
-
 }  // namespace
 
 ListHeaders ListHeadersSetting(const TAccount& list) {
@@ -184,7 +179,7 @@ LoopCheck CheckLoop(const TAccount& list, const TMsg& msg) {
       return {LoopVerdict::OwnListId, "it carries this list's List-Id"};
   }
   for (const std::string& value : RawHeaderValues(msg.Lines, "X-Loop"))
-    if (ContainsIgnoreCase(value, address))
+    if (!address.empty() && ContainsIgnoreCase(value, address))
       return {LoopVerdict::OwnXLoop, "its X-Loop names this list"};
   for (const std::string& value : RawHeaderValues(msg.Lines, "Auto-Submitted")) {
     const std::string plain = LowerCase(WithoutComments(value));

@@ -1,7 +1,7 @@
 // The console log of the service.
 #include "service/ConsoleLog.h"
 
-#include "store/NameValueList.h"
+#include "platform/Text.h"
 
 namespace orvex {
 namespace {

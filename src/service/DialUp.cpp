@@ -6,8 +6,8 @@
 
 #include "crypto/Passwords.h"
 #include "platform/StopSignal.h"
+#include "platform/Text.h"
 #include "store/IniFile.h"
-#include "store/NameValueList.h"
 
 namespace orvex {
 namespace {

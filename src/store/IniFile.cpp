@@ -12,27 +12,22 @@
 
 #include "platform/Error.h"
 #include "platform/FaultInjection.h"
+#include "platform/Text.h"
 
 namespace orvex {
 namespace {
 
+// Blanks within a line: a CR or LF is no blank here (a key may not hold one).
 bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+  return IsBlank(c, Blanks::Spaces);
 }
 
 std::string_view Trim(std::string_view s) {
-  std::size_t b = 0;
-  std::size_t e = s.size();
-  while (b < e && IsSpace(s[b])) ++b;
-  while (e > b && IsSpace(s[e - 1])) --e;
-  return s.substr(b, e - b);
+  return Trim(s, Blanks::Spaces);
 }
 
 std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
+  return LowerCase(s);
 }
 
 enum class LineKind { Other, Section, Key };

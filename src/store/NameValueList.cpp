@@ -9,10 +9,6 @@
 namespace orvex {
 namespace {
 
-char Lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool IsBlank(char c) {
   const auto u = static_cast<unsigned char>(c);
   return u >= 1 && u <= 32;
@@ -24,22 +20,6 @@ bool EndsItem(char c) {
 
 }  // namespace
 
-std::vector<std::string> SplitLines(std::string_view text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  const size_t n = text.size();
-  for (size_t i = 0; i < n; ++i) {
-    const char c = text[i];
-    if (c == '\r' || c == '\n') {
-      lines.emplace_back(text.substr(start, i - start));
-      if (c == '\r' && i + 1 < n && text[i + 1] == '\n') ++i;
-      start = i + 1;
-    }
-  }
-  if (start < n) lines.emplace_back(text.substr(start));
-  return lines;
-}
-
 std::string JoinLines(const std::vector<std::string>& lines) {
   size_t size = 0;
   for (const auto& line : lines) size += line.size() + 2;
@@ -50,13 +30,6 @@ std::string JoinLines(const std::vector<std::string>& lines) {
     text += "\r\n";
   }
   return text;
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
 }
 
 std::size_t NameValueList::IndexOfName(std::string_view name) const {

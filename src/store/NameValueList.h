@@ -6,16 +6,12 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Text.h"
+
 namespace orvex {
 
-// Splits a text into lines at CR LF, a lone LF or a lone CR; a text ending in a line end has
-// no empty last line.
-std::vector<std::string> SplitLines(std::string_view text);
 // Every line followed by CR LF.
 std::string JoinLines(const std::vector<std::string>& lines);
-
-// Names compared without regard to ASCII letter case.
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
 // An ordered list of lines. A line's name is its text before the first "=", its value the text
 // after it; a line without "=" has no name (and is kept as it is).

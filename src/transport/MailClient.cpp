@@ -4,23 +4,12 @@
 #include <algorithm>
 
 #include "platform/StopSignal.h"
-#include "store/NameValueList.h"
+#include "platform/Text.h"
 
 namespace orvex {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-
-bool IsBlankByte(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return byte <= 32 || byte == 127;
-}
-
-std::string Trim(std::string_view text) {
-  while (!text.empty() && IsBlankByte(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlankByte(text.back())) text.remove_suffix(1);
-  return std::string(text);
-}
 
 std::chrono::milliseconds LeftUntil(SteadyClock::time_point deadline) {
   const auto left =
@@ -173,7 +162,7 @@ std::string MailClient::ReadReplyLineBefore(SteadyClock::time_point deadline,
   for (;;) {
     const std::string raw = ReadLineBefore(deadline, std::min(left, kMaxReplyLineLength),
                                            "Reply too long from server.");
-    std::string line = Trim(raw);
+    std::string line(Trim(raw, Blanks::ControlsAndDel));
     if (!line.empty()) return line;
     if (raw.size() + 2 > left) throw InputTooLongError("Reply too long from server.");
     left -= raw.size() + 2;

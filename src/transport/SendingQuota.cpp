@@ -6,8 +6,8 @@
 #include <limits>
 
 #include "platform/FileSystem.h"
+#include "platform/Text.h"
 #include "store/IniFile.h"
-#include "store/NameValueList.h"
 
 namespace orvex {
 namespace {

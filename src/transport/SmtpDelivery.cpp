@@ -12,6 +12,7 @@
 #include "platform/Error.h"
 #include "platform/FileSystem.h"
 #include "platform/Socket.h"
+#include "platform/Text.h"
 #include "store/Account.h"
 #include "store/Environment.h"
 #include "store/FailedMail.h"
@@ -358,29 +359,7 @@ class OutboxWalk {
 }  // namespace
 
 std::string Base64(const std::string& text) {
-  static constexpr char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((text.size() + 2) / 3 * 4);
-  std::size_t i = 0;
-  for (; i + 2 < text.size(); i += 3) {
-    const unsigned v = static_cast<unsigned char>(text[i]) << 16 |
-                       static_cast<unsigned char>(text[i + 1]) << 8 |
-                       static_cast<unsigned char>(text[i + 2]);
-    out += kAlphabet[v >> 18 & 63];
-    out += kAlphabet[v >> 12 & 63];
-    out += kAlphabet[v >> 6 & 63];
-    out += kAlphabet[v & 63];
-  }
-  if (i < text.size()) {
-    unsigned v = static_cast<unsigned char>(text[i]) << 16;
-    if (i + 1 < text.size()) v |= static_cast<unsigned char>(text[i + 1]) << 8;
-    out += kAlphabet[v >> 18 & 63];
-    out += kAlphabet[v >> 12 & 63];
-    out += i + 1 < text.size() ? kAlphabet[v >> 6 & 63] : '=';
-    out += '=';
-  }
-  return out;
+  return Base64Encode(text);
 }
 
 SendResult SendOneMessage(MailClient& smtp, SmtpAuth auth, Logger& log, const std::string& sender,

@@ -3,7 +3,7 @@
 
 #include "platform/Error.h"
 #include "platform/Socket.h"
-#include "store/NameValueList.h"
+#include "platform/Text.h"
 #include "transport/SmtpDelivery.h"
 
 namespace orvex {
