@@ -121,7 +121,10 @@ bool CarriesBearer(const std::string& line, const std::string& token) {
                                 reinterpret_cast<const unsigned char*>(word.data()),
                                 static_cast<int>(word.size()));
   if (n < 0) return false;
-  return decoded.find("\x01auth=Bearer " + token + "\x01\x01") != std::string::npos;
+  return decoded.find(
+             "\x01"
+             "auth=Bearer " +
+             token + "\x01\x01") != std::string::npos;
 }
 
 }  // namespace

@@ -47,7 +47,8 @@ TEST(OAuthSaslTest, ClientResponses) {
       "auth=Bearer vF9dft4qmTc2Nvb3RlckBhbHRhdmlzdGEuY29tCg==\x01\x01");
   // "," and "=" in a user name would end or garble the GS2 header.
   EXPECT_EQ(OAuthClientResponse(OAuthMechanism::OAuthBearer, "a,b=c", "t", "h", 1),
-            "n,a=a=2Cb=3Dc,\x01host=h\x01port=1\x01auth=Bearer t\x01\x01");
+            "n,a=a=2Cb=3Dc,\x01host=h\x01port=1\x01"
+            "auth=Bearer t\x01\x01");
 }
 
 TEST(OAuthSaslTest, MechanismChoiceAndSetting) {
