@@ -209,8 +209,16 @@ void ScriptedServer::Run() {
           goOn = reader.ReadLine(line);
           Record(goOn ? line : "<closed>");
           const std::size_t split = step.text.find('\n');
+          const std::size_t second = step.text.find('\n', split + 1);
           if (goOn && !CarriesBearer(line, step.text.substr(0, split))) {
-            SendAll(tls.get(), fd, step.text.substr(split + 1) + "\r\n");
+            // The error challenge, the client's answer to it, the final refusal, and then only
+            // the client's last words are recorded.
+            SendAll(tls.get(), fd, step.text.substr(split + 1, second - split - 1) + "\r\n");
+            if (reader.ReadLine(line)) {
+              Record(line);
+              SendAll(tls.get(), fd, step.text.substr(second + 1) + "\r\n");
+              if (reader.ReadLine(line)) Record(line);
+            }
             goOn = false;
           }
           break;

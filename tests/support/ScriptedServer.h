@@ -39,10 +39,12 @@ inline ServerStep Hear() {
   return {ServerStep::Kind::ReadLine, {}};
 }
 // Reads a line like Hear(): an SASL response (alone or after "AUTH <mechanism> "). Unless its
-// base64 text carries "auth=Bearer <token>" as XOAUTH2 and OAUTHBEARER do, answers `refusal`
-// (lines joined by CR LF) and ends the script: a server that accepts one bearer token only.
-inline ServerStep HearBearer(const std::string& token, const std::string& refusal) {
-  return {ServerStep::Kind::Bearer, token + "\n" + refusal};
+// base64 text carries "auth=Bearer <token>" as XOAUTH2 and OAUTHBEARER do, says `challenge`,
+// hears the answer, says `refusal`, hears one more line and ends the script: a server that
+// accepts one bearer token only.
+inline ServerStep HearBearer(const std::string& token, const std::string& challenge,
+                             const std::string& refusal) {
+  return {ServerStep::Kind::Bearer, token + "\n" + challenge + "\n" + refusal};
 }
 inline ServerStep HearData() {
   return {ServerStep::Kind::ReadUntilDot, {}};
