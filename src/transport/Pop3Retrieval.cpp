@@ -11,6 +11,7 @@
 #include <optional>
 #include <unordered_set>
 
+#include "message/Codecs.h"
 #include "platform/Error.h"
 #include "platform/FaultInjection.h"
 #include "platform/FileMoves.h"
@@ -54,6 +55,65 @@ void Pop3StartTls(MailClient& pop3) {
   if (pop3.SendCommand("STLS", {}) != kPositive)
     throw Error("TLS failure: " + pop3.host + " does not offer STLS\r\n" + pop3.LastReplyLine());
   pop3.StartTls();
+}
+
+// A POP3 command line is at most 255 octets with its CR LF; a longer initial response waits
+// for the server's empty challenge instead.
+constexpr std::size_t kMaxCommandLine = 255;
+
+// The SASL mechanisms a CAPA reply lists on its "SASL" line; none when CAPA is refused.
+std::vector<std::string> SaslMechanisms(MailClient& pop3) {
+  std::vector<std::string> mechanisms;
+  if (pop3.SendCommand("CAPA", {}) != kPositive) return mechanisms;
+  std::vector<std::string> lines;
+  pop3.CaptureLines(lines);
+  for (const auto& line : lines) {
+    if (line.size() < 5 || !EqualsIgnoreCase(std::string_view(line).substr(0, 5), "SASL "))
+      continue;
+    std::size_t i = 5;
+    while (i < line.size()) {
+      const std::size_t end = std::min(line.find(' ', i), line.size());
+      if (end > i) mechanisms.push_back(line.substr(i, end - i));
+      i = end + 1;
+    }
+  }
+  return mechanisms;
+}
+
+// A continuation line: "+" alone or "+ " and a base64 text (never "+OK").
+bool IsChallenge(const std::string& line) {
+  return line == "+" || line.rfind("+ ", 0) == 0;
+}
+
+// AUTH with the access token in the password field. A refusal raises a ProtocolReplyError whose
+// text is one readable line; an error challenge is answered with an empty line first, since the
+// server gives its final reply only then.
+void Pop3AuthenticateOAuth(MailClient& pop3) {
+  const std::optional<OAuthMechanism> mechanism = ChooseOAuthMechanism(SaslMechanisms(pop3));
+  if (!mechanism)
+    throw ProtocolReplyError(0, "Authentication failed: " + pop3.host +
+                                    " offers neither XOAUTH2 nor OAUTHBEARER (Pop3AuthMethod "
+                                    "is oauth2)");
+  const std::string response = Base64Encode(
+      OAuthClientResponse(*mechanism, pop3.userName, pop3.password, pop3.host, pop3.port));
+  const std::string command = std::string("AUTH ") + MechanismName(*mechanism);
+  if (command.size() + 1 + response.size() + 2 <= kMaxCommandLine) {
+    pop3.SendCommand(command + " " + response, {});
+  } else {
+    pop3.SendCommand(command, {});
+    if (!IsChallenge(pop3.LastReplyLine())) throw ProtocolReplyError(0, pop3.LastReplyLine());
+    pop3.SendCommand(response, {});
+  }
+  if (pop3.ReplyCode() == kPositive) return;
+  const std::string last = pop3.LastReplyLine();
+  if (!IsChallenge(last)) throw ProtocolReplyError(0, "Authentication failed: " + last);
+  const OAuthErrorChallenge error = ParseOAuthErrorChallenge(
+      std::string_view(last).substr(std::min<std::size_t>(2, last.size())));
+  pop3.WriteLine("");
+  pop3.ReadReply({});
+  throw ProtocolReplyError(0,
+                           "Authentication failed: " +
+                               DescribeOAuthRefusal(pop3.userName, pop3.host, *mechanism, error));
 }
 
 // The count of "+OK <count> <size>": the text after "+OK " up to the next space.
@@ -346,8 +406,12 @@ void VisitMailbox(const Visit& v) {
   try {
     pop3.ReadReply({kPositive});
     if (pop3.security == MailSecurity::StartTls) Pop3StartTls(pop3);
-    pop3.SendCommand("USER " + box.userName, {kPositive});
-    pop3.SendCommand("PASS " + box.password, {kPositive});
+    if (box.authMethod == AuthMethod::OAuth2) {
+      Pop3AuthenticateOAuth(pop3);
+    } else {
+      pop3.SendCommand("USER " + box.userName, {kPositive});
+      pop3.SendCommand("PASS " + box.password, {kPositive});
+    }
   } catch (const ProtocolReplyError&) {
     try {
       Pop3Disconnect(pop3);

@@ -9,6 +9,7 @@
 
 #include "platform/Logger.h"
 #include "transport/MailClient.h"
+#include "transport/OAuthSasl.h"
 #include "transport/StageSettings.h"
 
 namespace orvex {
@@ -21,9 +22,10 @@ struct Pop3Mailbox {
   std::string host;
   int port = 110;
   std::string userName;
-  std::string password;  // deciphered
+  std::string password;  // deciphered; with AuthMethod::OAuth2, the access token
   MailSecurity security = MailSecurity::None;
   std::string tlsFingerprint = {};  // as configured
+  AuthMethod authMethod = AuthMethod::Password;
 };
 
 // Gives a new, unused message file name (no directory) in the directory passed.

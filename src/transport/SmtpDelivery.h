@@ -16,7 +16,9 @@ namespace orvex {
 class TAccount;
 struct Environment;
 
-enum class SmtpAuth { None, Login };
+// Login: by password (LOGIN or PLAIN); OAuth2: the password field holds an access token, sent by
+// XOAUTH2 or OAUTHBEARER.
+enum class SmtpAuth { None, Login, OAuth2 };
 
 struct SmtpSettings {
   std::string host;
@@ -63,7 +65,7 @@ struct TransactionResult {
 };
 
 // Makes sure the client is connected, greeted (with STARTTLS when the client's security says so)
-// and, with SmtpAuth::Login, authenticated (SmtpSession.h).
+// and, with SmtpAuth::Login or OAuth2, authenticated (SmtpSession.h).
 void SmtpOpen(MailClient& smtp, SmtpAuth auth, Logger& log);
 
 // One transaction. A recipient refused for good (5xx) is logged and left out; a message refused

@@ -1,9 +1,13 @@
 // The SMTP set-up: SmtpOpen and its greeting and authentication steps.
 #include "transport/SmtpSession.h"
 
+#include <algorithm>
+#include <optional>
+
 #include "platform/Error.h"
 #include "platform/Socket.h"
 #include "platform/Text.h"
+#include "transport/OAuthSasl.h"
 #include "transport/SmtpDelivery.h"
 
 namespace orvex {
@@ -137,6 +141,30 @@ void SmtpAuthenticate(MailClient& smtp, const SmtpExtensions& extensions) {
   }
 }
 
+void SmtpAuthenticateOAuth(MailClient& smtp, const SmtpExtensions& extensions) {
+  const std::optional<OAuthMechanism> mechanism = ChooseOAuthMechanism(extensions.authMechanisms);
+  if (!mechanism)
+    throw Error("Authentication failed\r\n" + smtp.host +
+                " offers neither XOAUTH2 nor OAUTHBEARER (SmtpAuthMethod is oauth2)");
+  const std::string response =
+      OAuthClientResponse(*mechanism, smtp.userName, smtp.password, smtp.host, smtp.port);
+  try {
+    const int code = smtp.SendCommand(
+        std::string("AUTH ") + MechanismName(*mechanism) + " " + Base64(response), {235, 334});
+    if (code == 235) return;
+    const std::string challenge = smtp.LastReplyLine();
+    const OAuthErrorChallenge error = ParseOAuthErrorChallenge(
+        std::string_view(challenge).substr(std::min<std::size_t>(4, challenge.size())));
+    // The server waits for an answer to its challenge before it gives the final reply.
+    smtp.WriteLine("");
+    smtp.ReadReply({});
+    throw Error("Authentication failed\r\n" +
+                DescribeOAuthRefusal(smtp.userName, smtp.host, *mechanism, error));
+  } catch (const ProtocolReplyError&) {
+    throw Error("Authentication failed\r\n" + smtp.LastReplyLine());
+  }
+}
+
 void SmtpOpen(MailClient& smtp, SmtpAuth auth, Logger& log) {
   if (smtp.Connected()) return;
   LogProgress(log, "Connecting to " + smtp.host + " on port " + std::to_string(smtp.port) + " ...");
@@ -152,9 +180,13 @@ void SmtpOpen(MailClient& smtp, SmtpAuth auth, Logger& log) {
     throw;
   }
   LogProgress(log, "Connected");
-  if (auth != SmtpAuth::Login) return;
+  if (auth == SmtpAuth::None) return;
   LogProgress(log, "Authenticating ...");
-  SmtpAuthenticate(smtp, extensions);
+  if (auth == SmtpAuth::OAuth2) {
+    SmtpAuthenticateOAuth(smtp, extensions);
+  } else {
+    SmtpAuthenticate(smtp, extensions);
+  }
   LogProgress(log, "Authentication successful");
 }
 

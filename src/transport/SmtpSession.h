@@ -1,5 +1,5 @@
 // The SMTP connection set-up under delivery: greeting, EHLO (or HELO), STARTTLS with the EHLO
-// that follows it, and authentication by LOGIN or PLAIN.
+// that follows it, and authentication by LOGIN or PLAIN, or by an OAuth 2.0 token.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +36,13 @@ SmtpExtensions SmtpGreet(MailClient& smtp);
 // when the connection is secured and the server lists PLAIN but not LOGIN. Any failure raises
 // "Authentication failed" and, on the next line, the server's last reply or the error.
 void SmtpAuthenticate(MailClient& smtp, const SmtpExtensions& extensions);
+
+// With the client's password field holding an OAuth 2.0 access token: XOAUTH2 when the server
+// lists it, else OAUTHBEARER, with the initial response. A refusal's error challenge (a 334
+// line) is answered with an empty line, as the providers require, before the final reply; the
+// failure raises "Authentication failed" and, on the next line, the status and scope the server
+// gave. The token never appears in an error.
+void SmtpAuthenticateOAuth(MailClient& smtp, const SmtpExtensions& extensions);
 
 // Says "Quit" (it needs no answer) and disconnects; disconnects also when sending fails.
 void SmtpQuit(MailClient& smtp);

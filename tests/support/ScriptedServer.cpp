@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <poll.h>
@@ -111,6 +112,21 @@ class Reader {
   std::string buffer_;
 };
 
+// Whether the last word of an SASL line decodes to a response with this bearer token.
+bool CarriesBearer(const std::string& line, const std::string& token) {
+  const std::size_t space = line.rfind(' ');
+  const std::string word = space == std::string::npos ? line : line.substr(space + 1);
+  std::string decoded(word.size() / 4 * 3 + 3, '\0');
+  const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(decoded.data()),
+                                reinterpret_cast<const unsigned char*>(word.data()),
+                                static_cast<int>(word.size()));
+  if (n < 0) return false;
+  return decoded.find(
+             "\x01"
+             "auth=Bearer " +
+             token + "\x01\x01") != std::string::npos;
+}
+
 }  // namespace
 
 ScriptedServer::ScriptedServer(std::vector<std::vector<ServerStep>> scripts, ServerFamily family)
@@ -189,6 +205,24 @@ void ScriptedServer::Run() {
           goOn = reader.ReadLine(line);
           Record(goOn ? line : "<closed>");
           break;
+        case ServerStep::Kind::Bearer: {
+          goOn = reader.ReadLine(line);
+          Record(goOn ? line : "<closed>");
+          const std::size_t split = step.text.find('\n');
+          const std::size_t second = step.text.find('\n', split + 1);
+          if (goOn && !CarriesBearer(line, step.text.substr(0, split))) {
+            // The error challenge, the client's answer to it, the final refusal, and then only
+            // the client's last words are recorded.
+            SendAll(tls.get(), fd, step.text.substr(split + 1, second - split - 1) + "\r\n");
+            if (reader.ReadLine(line)) {
+              Record(line);
+              SendAll(tls.get(), fd, step.text.substr(second + 1) + "\r\n");
+              if (reader.ReadLine(line)) Record(line);
+            }
+            goOn = false;
+          }
+          break;
+        }
         case ServerStep::Kind::ReadUntilDot:
           for (;;) {
             goOn = reader.ReadLine(line);

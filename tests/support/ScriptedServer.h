@@ -12,7 +12,18 @@
 namespace orvex::test {
 
 struct ServerStep {
-  enum class Kind { Send, SendRaw, ReadLine, ReadUntilDot, Close, Stall, Deaf, StartTls, Flood };
+  enum class Kind {
+    Send,
+    SendRaw,
+    ReadLine,
+    ReadUntilDot,
+    Close,
+    Stall,
+    Deaf,
+    StartTls,
+    Flood,
+    Bearer
+  };
   Kind kind;
   std::string text;
 };
@@ -26,6 +37,14 @@ inline ServerStep SayRaw(std::string bytes) {
 }
 inline ServerStep Hear() {
   return {ServerStep::Kind::ReadLine, {}};
+}
+// Reads a line like Hear(): an SASL response (alone or after "AUTH <mechanism> "). Unless its
+// base64 text carries "auth=Bearer <token>" as XOAUTH2 and OAUTHBEARER do, says `challenge`,
+// hears the answer, says `refusal`, hears one more line and ends the script: a server that
+// accepts one bearer token only.
+inline ServerStep HearBearer(const std::string& token, const std::string& challenge,
+                             const std::string& refusal) {
+  return {ServerStep::Kind::Bearer, token + "\n" + challenge + "\n" + refusal};
 }
 inline ServerStep HearData() {
   return {ServerStep::Kind::ReadUntilDot, {}};
