@@ -35,14 +35,15 @@ enum class WaitFor { Readable, Writable };
 
 // Waits until `fd` is ready, the deadline passes (throws SocketTimeoutError) or a stop is
 // requested (throws StopRequestedError).
-void Wait(int fd, WaitFor what, Clock::time_point deadline) {
+// Waits until `fd` reports one of `events`, a stop request or the deadline; returns the events
+// reported (an error or hang-up is left to the next call on the socket to report).
+short PollUntil(int fd, short events, Clock::time_point deadline) {
   for (;;) {
     Heartbeat();  // a slow peer is not a hung service
     if (Terminated()) throw StopRequestedError();
     const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) throw SocketTimeoutError();
-    pollfd fds[2] = {{fd, static_cast<short>(what == WaitFor::Readable ? POLLIN : POLLOUT), 0},
-                     {StopEventDescriptor(), POLLIN, 0}};
+    pollfd fds[2] = {{fd, events, 0}, {StopEventDescriptor(), POLLIN, 0}};
     const int slice = static_cast<int>(std::min<long long>(left, 1000));
     const int n = ::poll(fds, fds[1].fd >= 0 ? 2 : 1, slice);
     if (n < 0) {
@@ -50,30 +51,20 @@ void Wait(int fd, WaitFor what, Clock::time_point deadline) {
       throw SocketError(errno, Describe(errno));
     }
     if (Terminated()) throw StopRequestedError();
-    if (fds[0].revents != 0) return;  // ready, or an error that the next call reports
+    if (fds[0].revents != 0) return fds[0].revents;
   }
+}
+
+void Wait(int fd, WaitFor what, Clock::time_point deadline) {
+  PollUntil(fd, what == WaitFor::Readable ? POLLIN : POLLOUT, deadline);
 }
 
 // Waits until `fd` can take more or has something to read (when `readable` is set); returns
 // whether it has something to read. Throws as Wait does.
 bool WaitWritableOrReadable(int fd, bool readable, Clock::time_point deadline) {
-  for (;;) {
-    if (Terminated()) throw StopRequestedError();
-    const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) throw SocketTimeoutError();
-    pollfd fds[2] = {{fd, static_cast<short>(POLLOUT | (readable ? POLLIN : 0)), 0},
-                     {StopEventDescriptor(), POLLIN, 0}};
-    const int slice = static_cast<int>(std::min<long long>(left, 1000));
-    const int n = ::poll(fds, fds[1].fd >= 0 ? 2 : 1, slice);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw SocketError(errno, Describe(errno));
-    }
-    if (Terminated()) throw StopRequestedError();
-    if (fds[0].revents == 0) continue;
-    // An error or hang-up is reported by the next send.
-    return readable && (fds[0].revents & POLLIN) != 0 && (fds[0].revents & POLLOUT) == 0;
-  }
+  const short events =
+      PollUntil(fd, static_cast<short>(POLLOUT | (readable ? POLLIN : 0)), deadline);
+  return readable && (events & POLLIN) != 0 && (events & POLLOUT) == 0;
 }
 
 Clock::time_point DeadlineAfter(milliseconds limit) {
@@ -90,25 +81,14 @@ class TcpSocket final : public Socket {
   TcpSocket& operator=(const TcpSocket&) = delete;
 
   void Send(std::string_view data, milliseconds limit) override {
-    // The limit is on each wait for the peer to take more, so that a large message over a slow
-    // link is not cut off while it is still moving.
-    auto deadline = DeadlineAfter(limit);
-    while (!data.empty()) {
-      if (fd_ < 0) throw SocketError(EBADF, Describe(EBADF));
-      const ssize_t n = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
-      if (n >= 0) {
-        data.remove_prefix(static_cast<std::size_t>(n));
-        deadline = DeadlineAfter(limit);
-        continue;
-      }
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) throw SocketError(errno, Describe(errno));
-      Wait(fd_, WaitFor::Writable, deadline);
-    }
+    std::string none;  // with no room for replies, this only waits for the peer to take more
+    SendWhileReceiving(data, none, 0, limit);
   }
 
   void SendWhileReceiving(std::string_view data, std::string& received, std::size_t maxReceived,
                           milliseconds limit) override {
+    // The limit is on each wait for the peer to take more, so that a large message over a slow
+    // link is not cut off while it is still moving.
     auto deadline = DeadlineAfter(limit);
     bool peerOpen = true;  // after the peer's close there is nothing more to read
     while (!data.empty()) {

@@ -127,21 +127,8 @@ class TlsSocket final : public Socket {
   }
 
   void Send(std::string_view data, milliseconds limit) override {
-    if (!established_) throw SocketError(EBADF, "Bad file descriptor.");
-    while (!data.empty()) {
-      const std::size_t size = std::min(data.size(), kChunk);
-      ERR_clear_error();
-      const int written = SSL_write(session_.get(), data.data(), static_cast<int>(size));
-      if (written <= 0) {
-        const int error = SSL_get_error(session_.get(), written);
-        if (error != SSL_ERROR_WANT_READ) throw Broken();
-        Flush(limit);
-        if (!Fill(limit)) throw SocketError(ECONNRESET, "Connection reset by peer.");
-        continue;
-      }
-      data.remove_prefix(static_cast<std::size_t>(written));
-      Flush(limit);
-    }
+    std::string none;
+    SendWhileReceiving(data, none, 0, limit);
   }
 
   // What the server sends meanwhile stays encrypted in the session's input until Receive.
