@@ -46,47 +46,14 @@ std::string ReadText(const std::string& path) {
 // Runs build/orvex-admin with `arguments` and `input` on its standard input; waits at most 60 s.
 Result RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                   const std::string& scratch, const std::string& input = {}) {
-  static int counter = 0;
-  const std::string tag = scratch + ".run-" + std::to_string(++counter);
-  {
-    const int fd = ::open((tag + ".in").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    EXPECT_GE(fd, 0);
-    EXPECT_EQ(::write(fd, input.data(), input.size()), static_cast<ssize_t>(input.size()));
-    ::close(fd);
-  }
-  std::vector<std::string> argv{program};
-  argv.insert(argv.end(), arguments.begin(), arguments.end());
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int in = ::open((tag + ".in").c_str(), O_RDONLY);
-    const int out = ::open((tag + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = ::open((tag + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0 || err < 0) ::_exit(127);
-    ::dup2(in, 0);
-    ::dup2(out, 1);
-    ::dup2(err, 2);
-    std::vector<char*> raw;
-    for (auto& a : argv) raw.push_back(a.data());
-    raw.push_back(nullptr);
-    ::execv(program.c_str(), raw.data());
-    ::_exit(127);
-  }
+  test::ChildProcess child(program, arguments, scratch, input);
   Result result;
-  const auto deadline = std::chrono::steady_clock::now() + 60s;
-  int status = 0;
-  while (::waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-      ADD_FAILURE() << "orvex-admin did not end within 60 s";
-      break;
-    }
-    std::this_thread::sleep_for(5ms);
-  }
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.out = ReadText(tag + ".out");
-  result.err = ReadText(tag + ".err");
-  for (const char* ext : {".in", ".out", ".err"}) ::unlink((tag + ext).c_str());
+  const std::optional<int> status = child.WaitForExit(60s);
+  if (!status) ADD_FAILURE() << "orvex-admin did not end within 60 s";
+  // A program ended by a signal counts as no exit status at all.
+  result.status = status && *status < 128 ? *status : -1;
+  result.out = child.Stdout();
+  result.err = child.Stderr();
   return result;
 }
 

@@ -24,11 +24,17 @@ std::string ReadAll(const std::string& path) {
 }  // namespace
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                           const std::string& directory) {
+                           const std::string& directory, const std::string& input) {
   static int counter = 0;
   const std::string tag = std::to_string(::getpid()) + "-" + std::to_string(++counter);
   stdoutPath_ = directory + "/.stdout-" + tag;
   stderrPath_ = directory + "/.stderr-" + tag;
+  stdinPath_ = directory + "/.stdin-" + tag;
+  {
+    std::ofstream in(stdinPath_, std::ios::binary | std::ios::trunc);
+    in << input;
+    if (!in) throw std::runtime_error("cannot write " + stdinPath_);
+  }
   std::vector<std::string> argv{program};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   pid_ = ::fork();
@@ -36,7 +42,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   if (pid_ == 0) {
     const int out = ::open(stdoutPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = ::open(stderrPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int in = ::open("/dev/null", O_RDONLY);
+    const int in = ::open(stdinPath_.c_str(), O_RDONLY);
     if (out < 0 || err < 0 || in < 0 || ::chdir(directory.c_str()) != 0) ::_exit(127);
     ::dup2(in, 0);
     ::dup2(out, 1);
@@ -61,6 +67,7 @@ ChildProcess::~ChildProcess() {
   }
   ::unlink(stdoutPath_.c_str());
   ::unlink(stderrPath_.c_str());
+  ::unlink(stdinPath_.c_str());
 }
 
 std::string ChildProcess::Stdout() const {

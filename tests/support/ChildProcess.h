@@ -12,9 +12,10 @@ namespace orvex::test {
 
 class ChildProcess {
  public:
-  // Starts `program` with `arguments` in `directory`; stdout and stderr go to files there.
+  // Starts `program` with `arguments` in `directory`; stdout and stderr go to files there, and
+  // `input` is its standard input.
   ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-               const std::string& directory);
+               const std::string& directory, const std::string& input = {});
   ~ChildProcess();  // kills the process if it still runs
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -32,6 +33,7 @@ class ChildProcess {
   pid_t pid_ = -1;
   std::string stdoutPath_;
   std::string stderrPath_;
+  std::string stdinPath_;
   std::optional<int> status_;
 };
 
