@@ -6,6 +6,7 @@
 
 #include "admin/AdminError.h"
 #include "crypto/Passwords.h"
+#include "platform/CertificateFingerprint.h"
 #include "platform/Text.h"
 #include "processing/Address.h"
 
@@ -26,18 +27,6 @@ std::optional<long long> ParseInteger(std::string_view text) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (text.empty() || error != std::errc() || end != text.data() + text.size()) return {};
   return value;
-}
-
-bool ValidFingerprint(std::string_view text) {
-  std::size_t digits = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (std::isxdigit(static_cast<unsigned char>(text[i]))) {
-      ++digits;
-    } else if (text[i] != ':' || digits % 2 != 0 || i + 1 == text.size()) {
-      return false;
-    }
-  }
-  return digits == 64;
 }
 
 }  // namespace
@@ -194,7 +183,7 @@ std::string CheckedValue(const KeyInfo& key, std::string_view value) {
     }
     case KeyType::Fingerprint: {
       const std::string_view v = TrimBlanks(value);
-      if (!v.empty() && !ValidFingerprint(v))
+      if (!ParseFingerprint(v))
         throw refuse("give the 64 hexadecimal digits of a SHA-256 fingerprint, or nothing");
       return std::string(v);
     }

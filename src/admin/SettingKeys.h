@@ -14,7 +14,7 @@ enum class KeyType {
   Integer,      // within [minimum, maximum]
   Boolean,      // stored as 0 or 1
   Password,     // stored enciphered; set only through standard input
-  Fingerprint,  // empty, or 64 hexadecimal digits with optional ":" between pairs
+  Fingerprint,  // empty, or 64 hexadecimal digits, all together or with ":" between every pair
   LastChecked,  // written by the service; may only be emptied (the list is then due at once)
   NoticeText,   // a notice text, stored with its line breaks as "\13\10"
 };

@@ -4,15 +4,13 @@
 #include <algorithm>
 #include <array>
 
+#include "platform/CertificateFingerprint.h"
+
 namespace orvex {
 namespace {
 
 constexpr std::array<int, 3> kSmtpPorts = {25, 587, 465};
 constexpr std::array<int, 3> kPop3Ports = {110, 110, 995};
-
-bool IsHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
 
 }  // namespace
 
@@ -34,14 +32,7 @@ std::optional<int> SuggestedPort(MailService service, int choice, long long curr
 }
 
 bool IsCertificateFingerprint(std::string_view text) {
-  if (text.empty()) return true;
-  if (text.size() == 64) return std::all_of(text.begin(), text.end(), IsHexDigit);
-  if (text.size() != 32 * 3 - 1) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const bool separator = i % 3 == 2;
-    if (separator ? text[i] != ':' : !IsHexDigit(text[i])) return false;
-  }
-  return true;
+  return ParseFingerprint(text).has_value();
 }
 
 QString FingerprintRefusal(const QString& server) {

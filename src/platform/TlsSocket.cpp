@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/CertificateFingerprint.h"
+
 namespace orvex {
 namespace {
 
@@ -303,18 +305,6 @@ std::unique_ptr<Socket> StartTlsSession(std::unique_ptr<Socket> transport, const
   auto socket = std::make_unique<TlsSocket>(std::move(transport), peer);
   socket->Handshake(limit, context);  // on failure the socket and its transport close as it unwinds
   return socket;
-}
-
-std::string FormatFingerprint(const std::string& digest) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string text;
-  for (const char c : digest) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (!text.empty()) text += ':';
-    text += kHex[byte >> 4];
-    text += kHex[byte & 15];
-  }
-  return text;
 }
 
 }  // namespace orvex

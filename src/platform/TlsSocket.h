@@ -60,7 +60,4 @@ class TlsContext {
 std::unique_ptr<Socket> StartTlsSession(std::unique_ptr<Socket> transport, const TlsPeer& peer,
                                         std::chrono::milliseconds limit, TlsContext& context);
 
-// "AB:CD:..." for a digest, the form certificate tools print.
-std::string FormatFingerprint(const std::string& digest);
-
 }  // namespace orvex

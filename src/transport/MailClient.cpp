@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "platform/CertificateFingerprint.h"
 #include "platform/StopSignal.h"
 #include "platform/Text.h"
 

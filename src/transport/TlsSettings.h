@@ -1,10 +1,6 @@
-// The TLS settings of the protocol stages: how a connection is secured and the optional pinned
-// certificate fingerprint, as the settings files hold them.
+// How the protocol stages secure a connection, as the settings files hold it. The optional
+// certificate pin is read with platform/CertificateFingerprint.h.
 #pragma once
-
-#include <optional>
-#include <string>
-#include <string_view>
 
 namespace orvex {
 
@@ -17,10 +13,5 @@ enum class MailSecurity {
 
 // `SmtpSecurity` and `Pop3Security<n>`: 0 none (the default), 1 STARTTLS/STLS, 2 implicit TLS.
 MailSecurity SecuritySetting(long long value);
-
-// `SmtpTlsFingerprint` and `Pop3TlsFingerprint<n>`: a SHA-256 certificate fingerprint as 64
-// hexadecimal digits in either case, with or without ":" between the byte pairs. Gives the 32
-// digest bytes, an empty text for an empty setting, and nothing for anything malformed.
-std::optional<std::string> ParseFingerprint(std::string_view text);
 
 }  // namespace orvex

@@ -158,6 +158,7 @@ TEST_F(AdminProgramTest, SetChecksTypeAndRangeAndWritesOnlyGoodValues) {
       {"Moderator", "mod@example.org", 0, "mod@example.org"},
       {"SmtpTlsFingerprint", "abc", 1, ""},
       {"SmtpTlsFingerprint", std::string(64, 'a'), 0, std::string(64, 'a')},
+      {"SmtpTlsFingerprint", "aa:" + std::string(62, 'a'), 1, ""},  // a ":" after one pair only
       {"Pop3Host2", "pop.example.org", 0, "pop.example.org"},
       {"Pop3Host01", "x", 1, ""},
       {"NoSuchKey", "1", 1, ""},
