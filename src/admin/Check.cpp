@@ -11,9 +11,9 @@
 #include "platform/Text.h"
 #include "store/IniFile.h"
 #include "transport/MailClient.h"
+#include "transport/MailSecurity.h"
 #include "transport/SmtpSession.h"
 #include "transport/StageSettings.h"
-#include "transport/TlsSettings.h"
 
 namespace orvex::admin {
 namespace {

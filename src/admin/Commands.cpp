@@ -33,7 +33,7 @@
 #include "store/FailedMail.h"
 #include "store/IniFile.h"
 #include "store/NameValueList.h"
-#include "store/Settings.h"
+#include "store/NoticeTexts.h"
 
 namespace orvex::admin {
 namespace {

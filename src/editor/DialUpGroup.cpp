@@ -13,7 +13,7 @@
 #include "editor/BoundedSpinBox.h"
 #include "editor/MessageBoxes.h"
 #include "editor/OrvexEditorForm.h"
-#include "platform/DialUp.h"
+#include "platform/DialUpBackend.h"
 #include "platform/Text.h"
 #include "store/IniFile.h"
 

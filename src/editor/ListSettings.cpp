@@ -24,7 +24,7 @@
 #include "platform/Error.h"
 #include "platform/FileSystem.h"
 #include "store/IniFile.h"
-#include "store/Settings.h"
+#include "store/NoticeTexts.h"
 
 namespace orvex {
 namespace {

@@ -10,7 +10,7 @@
 #include "editor/MessageBoxes.h"
 #include "editor/OrvexEditorForm.h"
 #include "platform/DateTime.h"
-#include "platform/DialUp.h"
+#include "platform/DialUpBackend.h"
 #include "platform/InstanceLock.h"
 #include "platform/ProgramDirectory.h"
 

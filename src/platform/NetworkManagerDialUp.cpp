@@ -10,7 +10,7 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/DialUp.h"
+#include "platform/DialUpBackend.h"
 #include "platform/Error.h"
 #include "platform/FileSystem.h"
 #include "platform/Heartbeat.h"

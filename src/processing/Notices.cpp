@@ -10,7 +10,7 @@
 #include "store/DefaultList.h"
 #include "store/IniFile.h"
 #include "store/MessageNames.h"
-#include "store/Settings.h"
+#include "store/NoticeTexts.h"
 
 namespace orvex {
 namespace {

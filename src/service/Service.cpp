@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "crypto/ModeratorSignature.h"
-#include "platform/DialUp.h"
+#include "platform/DialUpBackend.h"
 #include "platform/FileSystem.h"
 #include "platform/Heartbeat.h"
 #include "platform/InstanceLock.h"
@@ -13,7 +13,7 @@
 #include "platform/Terminal.h"
 #include "processing/Inbox.h"
 #include "service/ConsoleLog.h"
-#include "service/DialUp.h"
+#include "service/DialUpStage.h"
 #include "service/ListCycle.h"
 #include "service/SystemdNotify.h"
 #include "store/MessageNames.h"
@@ -65,7 +65,7 @@ int RunService(const std::string& programDirectory, const std::string& versionTe
   MakeSessionKeys(console, random);
 
   const std::unique_ptr<DialUpBackend> dialUpBackend = MakeNetworkManagerBackend();
-  DialUp dialUp(programDirectory + "orvex.ini", *dialUpBackend, env);
+  DialUpStage dialUp(programDirectory + "orvex.ini", *dialUpBackend, env);
 
   // One client for every POP3 mailbox and one for every SMTP relay, kept for the whole run.
   MailClient pop3(110);

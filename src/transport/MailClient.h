@@ -14,7 +14,7 @@
 #include "platform/Error.h"
 #include "platform/Socket.h"
 #include "platform/TlsSocket.h"
-#include "transport/TlsSettings.h"
+#include "transport/MailSecurity.h"
 
 namespace orvex {
 
@@ -67,9 +67,9 @@ class MailClient {
   int port;
   std::string userName;
   std::string password;
-  // How the connection is secured, and the pinned certificate (see TlsSettings.h). With
-  // ImplicitTls, Connect runs the handshake; with StartTls the stage calls StartTls once the
-  // server has agreed. Both are checked before anything is sent.
+  // How the connection is secured, and the pinned certificate (see
+  // platform/CertificateFingerprint.h). With ImplicitTls, Connect runs the handshake; with StartTls
+  // the stage calls StartTls once the server has agreed. Both are checked before anything is sent.
   MailSecurity security = MailSecurity::None;
   std::string tlsFingerprint;
   // The lines of the server's EHLO reply in force on this connection (set by the SMTP set-up;

@@ -14,7 +14,7 @@
 
 #include "editor/MessageBoxes.h"
 #include "editor/OrvexEditorForm.h"
-#include "platform/DialUp.h"
+#include "platform/DialUpBackend.h"
 #include "support/Fakes.h"
 #include "support/TempDirectory.h"
 

@@ -1,4 +1,5 @@
-// The readers and writers of settings that several stages share: notice texts and subjects.
+// Notice texts and subjects as the settings files hold them, read and written by the service, the
+// editor and orvex-admin alike.
 #pragma once
 
 #include <string>

@@ -1,5 +1,5 @@
 // Dialing with attempts and pauses, reusing a connection that is already up.
-#include "service/DialUp.h"
+#include "service/DialUpStage.h"
 
 #include <chrono>
 #include <cmath>
@@ -23,7 +23,7 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 
 }  // namespace
 
-bool DialUp::DialUpConnect() {
+bool DialUpStage::DialUpConnect() {
   // Every value is read from the file when it is needed, so an edit counts at the next read.
   const auto settings = [this] { return IniFile(settingsPath_); };
   if (!settings().ReadBool("DialUp", "Use dialup", false)) return true;
@@ -48,8 +48,8 @@ bool DialUp::DialUpConnect() {
   return connected_;
 }
 
-void DialUp::DialEntry(const std::string& entry, const std::string& user,
-                       const std::string& password) {
+void DialUpStage::DialEntry(const std::string& entry, const std::string& user,
+                            const std::string& password) {
   try {
     for (const std::string& active : backend_.ActiveConnections()) {
       if (EqualsIgnoreCase(active, entry)) {
@@ -95,7 +95,7 @@ void DialUp::DialEntry(const std::string& entry, const std::string& user,
   env_.log.WriteLog(error, 1, LogColour::Red);
 }
 
-bool DialUp::WaitBetweenAttempts(long long pause) {
+bool DialUpStage::WaitBetweenAttempts(long long pause) {
   const auto start = std::chrono::steady_clock::now();
   env_.log.WriteLog("Waiting " + std::to_string(pause) + " seconds for next retry", 1,
                     LogColour::Green);
@@ -113,7 +113,7 @@ bool DialUp::WaitBetweenAttempts(long long pause) {
   }
 }
 
-void DialUp::HangUp() {
+void DialUpStage::HangUp() {
   if (dialedByService_) {
     env_.log.WriteLog("Hanging up ...", 1, LogColour::White);
     try {

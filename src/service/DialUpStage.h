@@ -4,15 +4,15 @@
 
 #include <string>
 
-#include "platform/DialUp.h"
+#include "platform/DialUpBackend.h"
 #include "store/Environment.h"
 
 namespace orvex {
 
-class DialUp {
+class DialUpStage {
  public:
   // `settingsPath` is orvex.ini in the program directory.
-  DialUp(std::string settingsPath, DialUpBackend& backend, const Environment& env)
+  DialUpStage(std::string settingsPath, DialUpBackend& backend, const Environment& env)
       : settingsPath_(std::move(settingsPath)), backend_(backend), env_(env) {}
 
   // True when the network may be used: dial-up off, a connection of the entry already up, or

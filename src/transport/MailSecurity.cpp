@@ -1,5 +1,5 @@
-// Reading the TLS settings.
-#include "transport/TlsSettings.h"
+// Reading the security setting of a mail server connection.
+#include "transport/MailSecurity.h"
 
 namespace orvex {
 

@@ -1,5 +1,5 @@
 // Notice texts are stored on one line with their line breaks written as "\13\10".
-#include "store/Settings.h"
+#include "store/NoticeTexts.h"
 
 namespace orvex {
 namespace {

@@ -1,5 +1,5 @@
 // Notice texts: the "\13\10" line-break encoding as the service and the editor read and write it.
-#include "store/Settings.h"
+#include "store/NoticeTexts.h"
 
 #include <gtest/gtest.h>
 
