@@ -3,12 +3,12 @@
 
 #include <cstdio>
 
-#include "crypto/ModeratorSignature.h"
 #include "message/Msg.h"
 #include "processing/Address.h"
 #include "processing/Bounces.h"
 #include "processing/Distribution.h"
 #include "processing/ListHeaders.h"
+#include "processing/ModeratorSignature.h"
 #include "processing/Notices.h"
 
 namespace orvex {

@@ -1,12 +1,12 @@
 // Distribution of posts, the moderator forward and the non-subscriber policy.
 #include "processing/Distribution.h"
 
-#include "crypto/ModeratorSignature.h"
 #include "message/Msg.h"
 #include "processing/Address.h"
 #include "processing/Commit.h"
 #include "processing/FromRewrite.h"
 #include "processing/ListHeaders.h"
+#include "processing/ModeratorSignature.h"
 #include "processing/Notices.h"
 #include "processing/Retention.h"
 

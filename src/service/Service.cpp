@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "crypto/ModeratorSignature.h"
+#include "crypto/SessionKeys.h"
 #include "platform/DialUpBackend.h"
 #include "platform/FileSystem.h"
 #include "platform/Heartbeat.h"

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "ListFixture.h"
-#include "crypto/ModeratorSignature.h"
+#include "crypto/SessionKeys.h"
 #include "platform/SecureRandom.h"
 
 namespace orvex::test {

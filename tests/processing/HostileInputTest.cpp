@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "ListFixture.h"
-#include "crypto/ModeratorSignature.h"
+#include "crypto/SessionKeys.h"
 #include "platform/SecureRandom.h"
 #include "processing/Distribution.h"
 

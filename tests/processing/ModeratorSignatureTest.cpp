@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "crypto/ModeratorSignature.h"
+#include "crypto/SessionKeys.h"
+#include "processing/ModeratorSignature.h"
 #include "store/MessageNames.h"
 #include "support/Fakes.h"
 
@@ -38,20 +39,6 @@ class ModeratorSignatureTest : public ::testing::Test {
   NameValueList signatures;
   NameValueList headers;
 };
-
-TEST_F(ModeratorSignatureTest, SessionKeysAreMadeBetweenTwoLogLines) {
-  const std::string before = SessionKeys().publicKey;
-  MakeSessionKeys(log, random);
-  ASSERT_EQ(log.entries.size(), 2u);
-  EXPECT_EQ(log.entries[0].text, "Generating session keys ...");
-  EXPECT_EQ(log.entries[1].text, "Done.");
-  for (const auto& entry : log.entries) {
-    EXPECT_EQ(entry.level, 2);
-    EXPECT_EQ(entry.colour, LogColour::White);
-  }
-  EXPECT_NE(SessionKeys().publicKey, before);
-  EXPECT_EQ(SessionKeys().privateKey.substr(0, 86), SessionKeys().publicKey.substr(7));
-}
 
 TEST_F(ModeratorSignatureTest, IssueSetsTheIdentifierInPlaceAndRecordsTheEntry) {
   const NameValueList forwarded = Forwarded();

@@ -1,29 +1,16 @@
-// The service's session key pair and the signatures on messages forwarded to a moderator, which
-// let an approved message that comes back be told from a forged one.
+// The signatures on messages forwarded to a moderator and their record in the list's signature
+// store, which let an approved message that comes back be told from a forged one. The keys and
+// the RSA and SHA-1 work are crypto's; the stores and the message identifier are the list's.
 #pragma once
 
-#include <string>
 #include <string_view>
 
-#include "platform/Logger.h"
-#include "platform/SecureRandom.h"
 #include "store/Environment.h"
 #include "store/NameValueList.h"
 
 namespace orvex {
 
 enum class Consume { No, Yes };
-
-// The key texts made at start-up; the one process-wide pair lives until exit and is wiped then.
-struct SessionKeyPair {
-  std::string publicKey;
-  std::string privateKey;
-  ~SessionKeyPair();
-};
-const SessionKeyPair& SessionKeys();
-
-// A fresh 512-bit pair, between the log lines "Generating session keys ..." and "Done.".
-void MakeSessionKeys(Logger& log, RandomSource& random);
 
 // Gives the message (its header list) a new "Message-Id" made from `bareFromAddress` and an
 // "X-Moderator-Signature" over the SHA-1 of that identifier, and records the identifier with the
