@@ -8,6 +8,8 @@
 #include <cmath>
 #include <ctime>
 
+#include "platform/StopSignal.h"
+
 namespace orvex {
 namespace {
 
@@ -88,6 +90,14 @@ LocalDateTime FromDays(double days) {
 
 std::int64_t DayNumber(const LocalDateTime& time) {
   return static_cast<std::int64_t>(std::floor(ToDays(time) + 0.5));
+}
+
+std::chrono::steady_clock::time_point Clock::SteadyNow() const {
+  return std::chrono::steady_clock::now();
+}
+
+bool Clock::WaitForStop(std::chrono::milliseconds timeout) const {
+  return orvex::WaitForStop(timeout);
 }
 
 LocalDateTime SystemClock::Now() const {

@@ -1,6 +1,7 @@
 // Local date and time, the day-number form (days since 30 December 1899) and the clock interface.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -34,6 +35,12 @@ class Clock {
  public:
   virtual ~Clock() = default;
   virtual LocalDateTime Now() const = 0;
+  // Monotonic time for pacing waits: unlike Now(), it does not jump when the machine's clock is
+  // set. The machine's steady clock unless a test's clock says otherwise.
+  virtual std::chrono::steady_clock::time_point SteadyNow() const;
+  // Waits up to `timeout`; true at once when a stop is (or already was) requested. A test's
+  // clock moves on by `timeout` instead of waiting.
+  virtual bool WaitForStop(std::chrono::milliseconds timeout) const;
 };
 
 // The machine's clock in its local time zone.

@@ -17,10 +17,6 @@ constexpr auto kPollStep = std::chrono::milliseconds(100);
 // answers must not freeze every list behind it).
 constexpr auto kDialLimit = std::chrono::minutes(3);
 
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 }  // namespace
 
 bool DialUpStage::DialUpConnect() {
@@ -71,20 +67,20 @@ void DialUpStage::DialEntry(const std::string& entry, const std::string& user,
     env_.log.WriteLog(error, 2, LogColour::Red);
     return;
   }
-  const auto start = std::chrono::steady_clock::now();
+  const auto start = env_.clock.SteadyNow();
   DialState state = DialState::Dialing;
   while ((state = attempt->Poll(error)) == DialState::Dialing) {
     if (Terminated()) {
       attempt->Cancel();
       return;
     }
-    if (std::chrono::steady_clock::now() - start > kDialLimit) {
+    if (env_.clock.SteadyNow() - start > kDialLimit) {
       attempt->Cancel();
       env_.log.WriteLog("Dial-up of " + entry + " did not finish within 3 minutes", 1,
                         LogColour::Red);
       return;
     }
-    WaitForStop(kPollStep);
+    env_.clock.WaitForStop(kPollStep);
   }
   if (state == DialState::Connected) {
     connected_ = true;
@@ -96,20 +92,20 @@ void DialUpStage::DialEntry(const std::string& entry, const std::string& user,
 }
 
 bool DialUpStage::WaitBetweenAttempts(long long pause) {
-  const auto start = std::chrono::steady_clock::now();
+  const auto start = env_.clock.SteadyNow();
   env_.log.WriteLog("Waiting " + std::to_string(pause) + " seconds for next retry", 1,
                     LogColour::Green);
   long long shown = -1;
   for (;;) {
     if (Terminated()) return false;
-    const double elapsed = SecondsSince(start);
+    const double elapsed = std::chrono::duration<double>(env_.clock.SteadyNow() - start).count();
     if (std::llround(elapsed) >= pause) return true;
     const long long remaining = pause - std::llround(elapsed);
     if (remaining != shown) {
       env_.log.WriteAtCursor(std::to_string(remaining) + " seconds remaining          ");
       shown = remaining;
     }
-    WaitForStop(kPollStep);
+    env_.clock.WaitForStop(kPollStep);
   }
 }
 

@@ -94,12 +94,6 @@ void WhenModalShown(std::function<void(QWidget*)> act) {
   QTimer::singleShot(0, *poll);
 }
 
-std::vector<std::string> FakeDialUp::ListEntries() {
-  ++listings;
-  if (!entries) throw Error("Error: NetworkManager is not running.");
-  return *entries;
-}
-
 EditorFixture::EditorFixture(const std::function<void(EditorFixture&)>& before) {
   if (before) before(*this);
   window = std::make_unique<TOrvexEditorForm>(dir.Path(), boxes, clock, dialUp);

@@ -14,7 +14,7 @@
 
 #include "editor/MessageBoxes.h"
 #include "editor/OrvexEditorForm.h"
-#include "platform/DialUpBackend.h"
+#include "support/FakeDialUpBackend.h"
 #include "support/Fakes.h"
 #include "support/TempDirectory.h"
 
@@ -59,22 +59,8 @@ class SteppingClock final : public Clock {
   mutable FakeClock clock_;
 };
 
-// A phonebook with chosen entries; without entries its listing fails as a backend does when
-// it cannot be asked. Only listing is used by the editor.
-class FakeDialUp final : public DialUpBackend {
- public:
-  std::vector<std::string> ListEntries() override;
-  std::vector<std::string> ActiveConnections() override { return {}; }
-  std::unique_ptr<DialAttempt> StartDial(const std::string&, const std::string&, const std::string&,
-                                         std::string& error) override {
-    error = "not used by the editor";
-    return nullptr;
-  }
-  void HangUp(const std::string&) override {}
-
-  std::optional<std::vector<std::string>> entries = std::vector<std::string>{};
-  int listings = 0;
-};
+// The editor lists the phonebook only.
+using FakeDialUp = FakeDialUpBackend;
 
 // A running editor over a fresh program directory. `before` runs before the window starts, so
 // that it can lay out orvex.ini and the phonebook the window finds at start.

@@ -1,20 +1,26 @@
-// The list cycle on its own: how often a list is visited when its maillist.ini cannot be written,
-// a maillist.ini that cannot be read, and an operator's edit made while a cycle runs.
+// The list cycle on its own: the stages of a due visit, how often a list is visited when its
+// maillist.ini cannot be written, a maillist.ini that cannot be read, and an operator's edit made
+// while a cycle runs.
 #include "service/ListCycle.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/Error.h"
 #include "platform/FaultInjection.h"
 #include "platform/FileSystem.h"
+#include "platform/StopSignal.h"
 #include "store/Account.h"
+#include "store/CycleRecord.h"
 #include "store/MessageNames.h"
 #include "support/Fakes.h"
 #include "support/TempDirectory.h"
@@ -179,6 +185,107 @@ TEST_F(ListCycleTest, AnEditMadeDuringTheCycleSurvivesItsSave) {
   EXPECT_NEAR(LastCheckedOf(saved), ToDays(clock.Now()), 1.0 / 86400);
   EXPECT_EQ(progress, (std::vector<std::string>{"Processing \"Sales\": retrieval", "Idle"}));
 }
+
+// One due visit: which stages run for what each of them does, and how the visit ends.
+struct StagesCase {
+  const char* name;
+  bool connects;         // what the dial-up stage answers
+  const char* throwsIn;  // the stage that lets an error escape, or nothing
+  const char* stopsIn;   // the stage during which a stop is requested, or nothing
+  std::vector<std::string> ran;
+  std::vector<std::string> redLines;
+  bool finished;            // LastChecked written and "Idle" logged: not stopped
+  long long handled, sent;  // in the cycle record
+};
+
+class ListCycleStagesTest : public ListCycleTest, public testing::WithParamInterface<StagesCase> {
+ protected:
+  ListCycleStagesTest() {
+    const StagesCase& c = GetParam();
+    const auto step = [this, &c](const std::string& name) {
+      ran.push_back(name);
+      if (c.stopsIn != nullptr && name == c.stopsIn) RequestStop();
+      if (c.throwsIn != nullptr && name == c.throwsIn) throw Error("it broke");
+    };
+    stages.dialUp = [step, &c](TAccount&) {
+      step("dial-up");
+      return c.connects;
+    };
+    stages.retrieve = [step](TAccount&) { step("retrieval"); };
+    // Processing takes the one Inbox file away, delivery the one Outbox file.
+    stages.process = [step](TAccount& list) {
+      step("processing");
+      ::unlink((list.ListDir() + "Inbox/a.msg").c_str());
+    };
+    stages.deliver = [step](TAccount& list) {
+      step("delivery");
+      ::unlink((list.ListDir() + "Outbox/a.msg").c_str());
+    };
+    stages.hangUp = [step] { step("hang-up"); };
+  }
+  ~ListCycleStagesTest() override { ResetStopRequest(); }
+
+  std::vector<std::string> ran;
+};
+
+TEST_P(ListCycleStagesTest, RunsTheStagesInOrderAndEndsEveryVisit) {
+  const StagesCase& c = GetParam();
+  const std::string list = dir.MakeList("sales");
+  dir.Write("Data/sales/maillist.ini", "[General]\r\nName=Sales\r\n");
+  dir.Write("Data/sales/Inbox/a.msg", "inbox");
+  dir.Write("Data/sales/Outbox/a.msg", "outbox");
+  ListCycle cycle(env, console, stages);
+
+  cycle.Run(list);
+  EXPECT_EQ(ran, c.ran);
+  EXPECT_EQ(RedLines(), c.redLines);
+  EXPECT_EQ(LastCheckedOf(IniFile(list + "maillist.ini")) != 0, c.finished);
+  EXPECT_EQ(log.Contains("Idle"), c.finished);
+  EXPECT_EQ(progress.front(), "Processing \"Sales\": dial-up");
+  EXPECT_EQ(progress.back(), "Idle");
+  const std::optional<CycleRecord> record = ReadCycleRecord(list);
+  ASSERT_TRUE(record.has_value());
+  EXPECT_EQ(record->handled, c.handled);
+  EXPECT_EQ(record->sent, c.sent);
+}
+
+const std::vector<std::string> kEveryStage = {"dial-up", "retrieval", "processing", "delivery",
+                                              "hang-up"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ListCycleStagesTest,
+    testing::Values(
+        StagesCase{"every_stage", true, nullptr, nullptr, kEveryStage, {}, true, 1, 1},
+        StagesCase{"no_connection",
+                   false,
+                   nullptr,
+                   nullptr,
+                   {"dial-up"},
+                   {"Cannot establish dial-up connection"},
+                   true,
+                   0,
+                   0},
+        // A failing stage is logged with its name; the stages after it still run.
+        StagesCase{"processing_fails",
+                   true,
+                   "processing",
+                   nullptr,
+                   kEveryStage,
+                   {"Processing: it broke"},
+                   true,
+                   0,
+                   1},
+        // A stop ends the visit after the running stage, yet a dialed connection is hung up.
+        StagesCase{"stop_during_retrieval",
+                   true,
+                   nullptr,
+                   "retrieval",
+                   {"dial-up", "retrieval", "hang-up"},
+                   {},
+                   false,
+                   0,
+                   0}),
+    [](const testing::TestParamInfo<StagesCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace orvex

@@ -1,12 +1,23 @@
 // Fakes of the platform interfaces.
 #include "support/Fakes.h"
 
+#include "platform/StopSignal.h"
+
 namespace orvex::test {
 
-void FakeClock::AdvanceMilliseconds(std::int64_t ms) {
+void FakeClock::AdvanceMilliseconds(std::int64_t ms) const {
   const int offset = now_.utcOffsetMinutes;
   now_ = FromDays(ToDays(now_) + static_cast<double>(ms) / 86400000.0);
   now_.utcOffsetMinutes = offset;
+  steady_ += std::chrono::milliseconds(ms);
+}
+
+bool FakeClock::WaitForStop(std::chrono::milliseconds timeout) const {
+  if (Terminated()) return true;
+  AdvanceMilliseconds(timeout.count());
+  waited += timeout;
+  if (duringWait) duringWait();
+  return Terminated();
 }
 
 void FakeRandom::Fill(void* data, std::size_t size) {

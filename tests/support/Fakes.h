@@ -1,8 +1,10 @@
 // Fakes of the platform interfaces: a settable clock, a scripted random source, a recording log.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,15 +14,23 @@
 
 namespace orvex::test {
 
+// A clock that stands still until told to move. Its waits take no time: each moves the clock on
+// by the time waited and calls `duringWait` (a test's way to request a stop in the middle).
 class FakeClock final : public Clock {
  public:
   explicit FakeClock(LocalDateTime now = {2026, 12, 7, 2, 33, 54, 123, 60}) : now_(now) {}
   LocalDateTime Now() const override { return now_; }
+  std::chrono::steady_clock::time_point SteadyNow() const override { return steady_; }
+  bool WaitForStop(std::chrono::milliseconds timeout) const override;
   void Set(const LocalDateTime& now) { now_ = now; }
-  void AdvanceMilliseconds(std::int64_t ms);
+  void AdvanceMilliseconds(std::int64_t ms) const;
+
+  std::function<void()> duringWait;
+  mutable std::chrono::milliseconds waited{0};  // the sum of all waits
 
  private:
-  LocalDateTime now_;
+  mutable LocalDateTime now_;
+  mutable std::chrono::steady_clock::time_point steady_{};
 };
 
 // Returns queued bytes first, then a deterministic counter pattern.
