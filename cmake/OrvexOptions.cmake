@@ -22,15 +22,9 @@ endif()
 # One static library per source folder; its headers are included as "folder/File.h".
 function(orvex_add_library target)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-  if(ARG_UNPARSED_ARGUMENTS)
-    add_library(${target} STATIC ${ARG_UNPARSED_ARGUMENTS})
-    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
-    target_link_libraries(${target} PUBLIC orvex_options ${ARG_DEPS})
-  else()  # a folder whose code has not arrived yet
-    add_library(${target} INTERFACE)
-    target_include_directories(${target} INTERFACE ${PROJECT_SOURCE_DIR}/src)
-    target_link_libraries(${target} INTERFACE orvex_options ${ARG_DEPS})
-  endif()
+  add_library(${target} STATIC ${ARG_UNPARSED_ARGUMENTS})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${target} PUBLIC orvex_options ${ARG_DEPS})
 endfunction()
 
 # orvex_add_test(<target> <sources...> DEPS <targets...> [LABELS <label>])

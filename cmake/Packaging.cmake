@@ -2,12 +2,8 @@
 # the docs; no Qt library) and, when the editor is built, `orvex-editor`, which depends on it. A
 # headless server installs `orvex` alone.
 include(GNUInstallDirs)
-install(TARGETS orvex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT orvex)
-foreach(program orvex-admin orvex-passwd)
-  if(TARGET ${program})
-    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT orvex)
-  endif()
-endforeach()
+install(TARGETS orvex orvex-admin orvex-passwd RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+        COMPONENT orvex)
 if(TARGET orvex-editor)
   install(TARGETS orvex-editor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT editor)
 endif()
@@ -15,10 +11,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/orvex.service DESTINATION lib/syst
         COMPONENT orvex)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/orvex
         COMPONENT orvex)
-if(EXISTS ${PROJECT_SOURCE_DIR}/docs/operators-guide.md)
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/operators-guide.md
-          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/orvex COMPONENT orvex)
-endif()
+install(FILES ${PROJECT_SOURCE_DIR}/docs/operators-guide.md
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/orvex COMPONENT orvex)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/orvex-admin.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT orvex)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/orvex-admin.bash-completion

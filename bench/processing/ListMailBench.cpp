@@ -27,7 +27,7 @@ constexpr int kSubscribers = 10000;
 
 class NullLog final : public orvex::Logger {
  public:
-  void WriteLog(std::string_view, int, orvex::LogColour) override {}
+  void WriteLog(std::string_view, orvex::LogColour) override {}
   void WriteAtCursor(std::string_view) override {}
 };
 

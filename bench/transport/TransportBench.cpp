@@ -25,7 +25,7 @@ namespace {
 
 class CountingLogger final : public orvex::Logger {
  public:
-  void WriteLog(std::string_view text, int, orvex::LogColour colour) override {
+  void WriteLog(std::string_view text, orvex::LogColour colour) override {
     if (colour == orvex::LogColour::Red)
       std::fprintf(stderr, "%.*s\n", int(text.size()), text.data());
     ++entries;

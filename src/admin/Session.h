@@ -29,7 +29,7 @@ void ActAsOwnerOf(const std::string& directory);
 // operator who asked for the change.
 class QuietLog final : public Logger {
  public:
-  void WriteLog(std::string_view, int, LogColour) override {}
+  void WriteLog(std::string_view, LogColour) override {}
   void WriteAtCursor(std::string_view) override {}
 };
 

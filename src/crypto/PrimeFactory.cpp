@@ -34,7 +34,6 @@ BigNumber PrimeFactory::NextPrime(const BigNumber& start) {
       while (smallBase && std::uint64_t{base.Word(0)} + offset <= c) offset += c;
       for (; offset < kWindow; offset += c) struck[offset] = true;
     }
-    sieved_ += kWindow;
     for (std::uint32_t offset = 0; offset < kWindow; ++offset) {
       if (struck[offset]) continue;
       BigNumber candidate = Add(base, BigNumber(offset));
@@ -48,7 +47,6 @@ bool PrimeFactory::IsProbablePrime(const BigNumber& candidate) {
   if (candidate.WordCount() <= 1 && candidate.Word(0) < kSieveLimit)
     return std::binary_search(smallPrimes_.begin(), smallPrimes_.end(), candidate.Word(0));
   if (!candidate.IsOdd()) return false;
-  ++tested_;
   const BigNumber one(1);
   const BigNumber minusOne = Subtract(candidate, one);
   for (const std::uint32_t base : {2u, 3u})

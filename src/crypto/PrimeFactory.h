@@ -19,17 +19,12 @@ class PrimeFactory {
   // Fermat to the bases 2 and 3, then 10 Miller-Rabin rounds with random bases.
   bool IsProbablePrime(const BigNumber& candidate);
 
-  std::uint64_t CandidatesSieved() const { return sieved_; }
-  std::uint64_t CandidatesTested() const { return tested_; }
-
  private:
   bool MillerRabinRound(const BigNumber& candidate, const BigNumber& candidateMinusOne,
                         const BigNumber& oddPart, std::size_t twos);
 
   RandomSource& random_;
   std::vector<std::uint32_t> smallPrimes_;
-  std::uint64_t sieved_ = 0;
-  std::uint64_t tested_ = 0;
 };
 
 }  // namespace orvex

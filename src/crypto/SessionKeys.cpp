@@ -34,7 +34,7 @@ const SessionKeyPair& SessionKeys() {
 }
 
 void MakeSessionKeys(Logger& log, RandomSource& random) {
-  log.WriteLog("Generating session keys ...", 2, LogColour::White);
+  log.WriteLog("Generating session keys ...", LogColour::White);
   TRSA::SeedArray seedA{};
   TRSA::SeedArray seedB{};
   for (auto* seed : {&seedA, &seedB})
@@ -50,7 +50,7 @@ void MakeSessionKeys(Logger& log, RandomSource& random) {
   Wipe(keys.privateKey);
   keys.publicKey = rsa.PublicKey();
   keys.privateKey = rsa.PrivateKey();
-  log.WriteLog("Done.", 2, LogColour::White);
+  log.WriteLog("Done.", LogColour::White);
 }
 
 }  // namespace orvex

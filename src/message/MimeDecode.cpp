@@ -147,25 +147,14 @@ void TMimeDecode::Reset() {
   at_end_ = ended_by_body_line_ = uu_open_ = false;
   header_fields_ = 0;
   content_type_.clear();
-  charset_.clear();
   mime_boundary_.clear();
   boundary_.clear();
   encoding_.clear();
   part_content_type_.clear();
   part_encoding_.clear();
-  part_disposition_.clear();
-  part_name_.clear();
-  part_charset_.clear();
-  part_file_name_.clear();
   part_number_ = 0;
   nested_boundaries_.clear();
   inline_file_name_.clear();
-  from_.clear();
-  to_.clear();
-  subject_.clear();
-  date_.clear();
-  mime_version_.clear();
-  return_path_.clear();
 }
 
 void TMimeDecode::DecodeStream(std::istream& stream) {
@@ -365,10 +354,6 @@ void TMimeDecode::StartPart(BoundaryKind kind) {
   Fire(OnPartEnd);
   part_content_type_.clear();
   part_encoding_.clear();
-  part_disposition_.clear();
-  part_name_.clear();
-  part_charset_.clear();
-  part_file_name_.clear();
   part_header_seen_ = part_data_seen_ = uu_open_ = false;
   inline_file_name_.clear();
   switch (kind) {
@@ -403,12 +388,9 @@ void TMimeDecode::ExamineMessageHeaderLine() {
   if (name == "content-type") {
     const ContentValue content = ParseContentValue(value);
     content_type_ = content.token;
-    charset_.clear();
     boundary_.clear();
     mime_boundary_.clear();
-    if (content_type_.starts_with("text/")) {
-      if (const std::string* charset = content.Find("charset")) charset_ = *charset;
-    } else if (content_type_.starts_with("multipart/")) {
+    if (content_type_.starts_with("multipart/")) {
       if (const std::string* boundary = content.Find("boundary"); boundary && !boundary->empty()) {
         boundary_ = *boundary;
         mime_boundary_ = "--" + LowerCase(*boundary);
@@ -416,21 +398,6 @@ void TMimeDecode::ExamineMessageHeaderLine() {
     }
   } else if (name == "content-transfer-encoding") {
     encoding_ = FirstToken(value);
-  } else if (name == "from") {
-    from_ = Trim(value);
-  } else if (name == "to") {
-    to_ = Trim(value);
-  } else if (name == "subject") {
-    subject_ = Trim(value);
-  } else if (name == "date") {
-    date_ = Trim(value);
-  } else if (name == "mime-version") {
-    mime_version_ = Trim(value);
-  } else if (name == "return-path") {
-    std::string_view path = Trim(value);
-    if (path.size() >= 2 && path.front() == '<' && path.back() == '>')
-      path = path.substr(1, path.size() - 2);
-    return_path_ = path;
   }
 }
 
@@ -441,18 +408,12 @@ void TMimeDecode::ExaminePartHeaderLine() {
   if (name == "content-type") {
     const ContentValue content = ParseContentValue(value);
     part_content_type_ = content.token;
-    if (const std::string* v = content.Find("name")) part_name_ = *v;
-    if (const std::string* v = content.Find("charset")) part_charset_ = *v;
     const std::string* boundary = content.Find("boundary");
     if (part_content_type_.starts_with("multipart/") && boundary && !boundary->empty() &&
         nested_boundaries_.size() < kMaxNestedBoundaries)
       nested_boundaries_.push_back("--" + LowerCase(*boundary));
   } else if (name == "content-transfer-encoding") {
     part_encoding_ = FirstToken(value);
-  } else if (name == "content-disposition") {
-    const ContentValue content = ParseContentValue(value);
-    part_disposition_ = content.token;
-    if (const std::string* v = content.Find("filename")) part_file_name_ = *v;
   }
 }
 

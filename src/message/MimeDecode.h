@@ -68,7 +68,6 @@ class TMimeDecode {
   bool InPartHeader() const { return state_ == State::PartHeader; }
 
   const std::string& ContentType() const { return content_type_; }
-  const std::string& Charset() const { return charset_; }
   // "--" and the boundary, in lower case; empty when the message is not multipart.
   const std::string& MimeBoundary() const { return mime_boundary_; }
   // The boundary as written in the message header (letter case kept).
@@ -76,20 +75,7 @@ class TMimeDecode {
   const std::string& Encoding() const { return encoding_; }
   const std::string& PartContentType() const { return part_content_type_; }
   const std::string& PartEncoding() const { return part_encoding_; }
-  const std::string& PartDisposition() const { return part_disposition_; }
-  const std::string& PartName() const { return part_name_; }
-  const std::string& PartCharset() const { return part_charset_; }
-  const std::string& PartFileName() const { return part_file_name_; }
   int PartNumber() const { return part_number_; }
-  const std::vector<std::string>& NestedBoundaries() const { return nested_boundaries_; }
-  const std::string& InlineFileName() const { return inline_file_name_; }
-
-  const std::string& From() const { return from_; }
-  const std::string& To() const { return to_; }
-  const std::string& Subject() const { return subject_; }
-  const std::string& Date() const { return date_; }
-  const std::string& MimeVersion() const { return mime_version_; }
-  const std::string& ReturnPath() const { return return_path_; }
 
   // Inner multiparts past this depth are not followed; their lines are delivered as part lines.
   static constexpr std::size_t kMaxNestedBoundaries = 100;
@@ -142,13 +128,11 @@ class TMimeDecode {
   bool uu_open_ = false;
   std::string decoded_;
 
-  std::string content_type_, charset_, mime_boundary_, boundary_, encoding_;
-  std::string part_content_type_, part_encoding_, part_disposition_, part_name_, part_charset_,
-      part_file_name_;
+  std::string content_type_, mime_boundary_, boundary_, encoding_;
+  std::string part_content_type_, part_encoding_;
   int part_number_ = 0;
   std::vector<std::string> nested_boundaries_;
   std::string inline_file_name_;
-  std::string from_, to_, subject_, date_, mime_version_, return_path_;
 };
 
 }  // namespace orvex

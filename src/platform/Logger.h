@@ -12,8 +12,8 @@ enum class LogColour { White = 0, Green = 1, Red = 2 };
 class Logger {
  public:
   virtual ~Logger() = default;
-  // One log entry; the text may hold several lines. Level is 1 or 2 (written alike).
-  virtual void WriteLog(std::string_view text, int level, LogColour colour) = 0;
+  // One log entry in the given colour; the text may hold several lines.
+  virtual void WriteLog(std::string_view text, LogColour colour) = 0;
   // Text written in place at the cursor (countdowns); not a log entry.
   virtual void WriteAtCursor(std::string_view text) = 0;
 };

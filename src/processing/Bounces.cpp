@@ -203,7 +203,7 @@ bool HandleDeliveryReport(ProcessingContext& context, const TMsg& msg) {
       context.env.log.WriteLog("Delivery report for <" + member + "> counted (" +
                                    std::to_string(next.count) + " of " + std::to_string(limit) +
                                    ")",
-                               1, LogColour::White);
+                               LogColour::White);
       continue;
     }
     bounces.SetValue(key, "");
@@ -214,7 +214,7 @@ bool HandleDeliveryReport(ProcessingContext& context, const TMsg& msg) {
     variables.AddMessage(msg);
     QueuePrivateNotice(context, "Bounce pause", variables, member);
     context.env.log.WriteLog(
-        "<" + member + "> paused after " + std::to_string(next.count) + " delivery reports", 1,
+        "<" + member + "> paused after " + std::to_string(next.count) + " delivery reports",
         LogColour::White);
   }
   return counted;

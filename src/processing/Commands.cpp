@@ -108,7 +108,7 @@ bool ParseCommand(ProcessingContext& context, TMsg& msg) {
     context.env.log.WriteLog("Command from <" + address +
                                  "> ignored: the address holds \"=\" or a blank, which the "
                                  "subscriber list cannot hold",
-                             1, LogColour::White);
+                             LogColour::White);
     return true;
   }
   const std::size_t outputsBefore = context.commit.OutputCount();
@@ -160,7 +160,7 @@ void Subscribe(ProcessingContext& context, std::string_view address, TMsg& msg) 
     context.commit.Protect(StoreKind::Pending);
     list.Pending().SetValue(LowerCase(address), std::to_string(day) + "," + code);
     QueuePrivateNotice(context, "Subscribe confirmation", variables, address);
-    context.env.log.WriteLog("<" + std::string(address) + "> subscribed to the list", 1,
+    context.env.log.WriteLog("<" + std::string(address) + "> subscribed to the list",
                              LogColour::White);
   } else if (confirm) {
     context.commit.Protect(StoreKind::Signatures);
@@ -187,7 +187,7 @@ void ConfirmSubscription(ProcessingContext& context, std::string_view address,
   if (Subscribed(list, address)) return;
   context.commit.Protect(StoreKind::Subscribers);
   AddSubscriber(list.Subscribers(), address, RandomLetters(context.env.random));
-  context.env.log.WriteLog("<" + std::string(address) + "> is now a member of the list", 1,
+  context.env.log.WriteLog("<" + std::string(address) + "> is now a member of the list",
                            LogColour::White);
   NoticeVariables variables;
   variables.AddSubscriber(list, address);

@@ -381,7 +381,7 @@ void RecoverInterruptedCommit(TAccount& list, const Environment& env) {
       const std::string aside = SetRecordAside(staging);
       env.log.WriteLog("Commit record " + recordPath + " refused (\"" + parsed.refusal +
                            "\" is not a file of this list); not executed, set aside as " + aside,
-                       1, LogColour::Red);
+                       LogColour::Red);
       ClearStaging(staging);
       return;
     }

@@ -22,11 +22,11 @@ constexpr std::string_view kDelimiter = "--=-=-=-=-=";
 void SetAside(const ProcessingContext& context, const std::string& path, const std::string& why) {
   try {
     const std::string moved = MoveToFailed(context.list.ListDir(), path);
-    context.env.log.WriteLog("Digest file " + path + " moved to " + moved + ": " + why, 1,
+    context.env.log.WriteLog("Digest file " + path + " moved to " + moved + ": " + why,
                              LogColour::Red);
   } catch (const std::exception& error) {
     context.env.log.WriteLog("Digest file " + path + " passed over: " + why + "; " + error.what(),
-                             1, LogColour::Red);
+                             LogColour::Red);
   }
 }
 

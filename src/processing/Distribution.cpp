@@ -99,7 +99,7 @@ void DistributePost(ProcessingContext& context, TMsg& msg) {
   if (!messageId.empty() && DistributedIndex(context.commit.Distributed(),
                                              DistributedKey(messageId)) != NameValueList::npos) {
     context.env.log.WriteLog(
-        "Post " + messageId + " was distributed by this list before; not distributed again", 1,
+        "Post " + messageId + " was distributed by this list before; not distributed again",
         LogColour::White);
     return;
   }

@@ -125,7 +125,7 @@ class InboxPass {
       return true;
     } catch (const EMessageRefused& refusal) {
       group_.AbandonMessage();
-      env_.log.WriteLog("Message " + name + " refused: " + refusal.what() + "; moved to Failed", 1,
+      env_.log.WriteLog("Message " + name + " refused: " + refusal.what() + "; moved to Failed",
                         LogColour::White);
       MoveAside(name, std::string("refused: ") + refusal.what());
       return false;
@@ -153,14 +153,14 @@ class InboxPass {
       names.swap(names_);
       if (names.size() <= 1) {
         if (names.empty())
-          env_.log.WriteLog(error.what(), 1, LogColour::Red);
+          env_.log.WriteLog(error.what(), LogColour::Red);
         else
           SetAside(names.front(), error.what());
         return;
       }
       env_.log.WriteLog(std::string("Cannot commit processed messages: ") + error.what() +
                             "; handling them one by one",
-                        1, LogColour::Red);
+                        LogColour::Red);
       // Alone, a message whose outputs cannot be written is found out and set aside.
       for (const std::string& name : names) {
         if (!Handle(name)) continue;
@@ -176,7 +176,7 @@ class InboxPass {
   }
 
   void SetAside(const std::string& name, const std::string& reason) {
-    env_.log.WriteLog("Message " + name + " failed: " + reason + "; moved to Failed", 1,
+    env_.log.WriteLog("Message " + name + " failed: " + reason + "; moved to Failed",
                       LogColour::Red);
     MoveAside(name, reason);
   }
@@ -187,8 +187,7 @@ class InboxPass {
     try {
       MoveToFailed(list_.ListDir(), InboxPath(name), reason);
     } catch (const std::exception& error) {
-      env_.log.WriteLog(std::string(error.what()) + "; " + name + " left in Inbox", 1,
-                        LogColour::Red);
+      env_.log.WriteLog(std::string(error.what()) + "; " + name + " left in Inbox", LogColour::Red);
     }
   }
 
@@ -210,13 +209,13 @@ bool IsMessageFileName(std::string_view name) {
   return EqualsIgnoreCase(name.substr(name.size() - 4), ".msg");
 }
 
-bool ProcessMessage(ProcessingContext& context, std::string_view text) {
+void ProcessMessage(ProcessingContext& context, std::string_view text) {
   TMsg msg;
   msg.Lines = SplitLines(text);
   msg.Parse();
   context.env.log.WriteLog(
       "Processing message from " + ExtractAddress(msg.Headers.Value("From"), AddressForm::Wrapped),
-      1, LogColour::White);
+      LogColour::White);
   const std::string listAddress = ListAddress(context.list);
   const std::string controlAddress = ControlAddress(context.list);
   const std::string to = msg.Headers.Value("To");
@@ -227,7 +226,7 @@ bool ProcessMessage(ProcessingContext& context, std::string_view text) {
       throw EMessageRefused(ReadBounceLimit(context.list) > 0
                                 ? "it is a delivery report that names no subscriber"
                                 : "it is a delivery report and bounce counting is off");
-    return true;
+    return;
   }
   if (loop.verdict != LoopVerdict::Pass) throw EMessageRefused(loop.reason);
   // Every path below may answer the sender; an answer to nobody would go out as "RCPT TO:<>".
@@ -240,7 +239,6 @@ bool ProcessMessage(ProcessingContext& context, std::string_view text) {
   } else if (!ParseCommand(context, msg) && Occurs(to, listAddress)) {
     DistributePost(context, msg);
   }
-  return true;
 }
 
 void ProcessInbox(TAccount& list, const Environment& env) {
@@ -263,7 +261,7 @@ void ProcessInbox(TAccount& list, const Environment& env, TxtResolver& resolver)
       env.log.WriteLog("Processing messages of \"" +
                            list.Config().ReadString("General", "Name", "Unnamed mailing list") +
                            "\"",
-                       2, LogColour::Green);
+                       LogColour::Green);
     InboxPass pass(list, env, resolver);
     ForgetOldDistributions(pass.Context());
     pass.Run(names);
@@ -271,9 +269,9 @@ void ProcessInbox(TAccount& list, const Environment& env, TxtResolver& resolver)
   } catch (const EPassStopped& stop) {
     env.log.WriteLog("Processing of this list stopped: " + std::string(stop.what()) +
                          "; the messages stay in Inbox for the next cycle",
-                     1, LogColour::Red);
+                     LogColour::Red);
   } catch (const std::exception& error) {
-    env.log.WriteLog(error.what(), 1, LogColour::Red);
+    env.log.WriteLog(error.what(), LogColour::Red);
   }
 }
 

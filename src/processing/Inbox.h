@@ -32,10 +32,10 @@ class EMessageRefused : public Error {
 // record lists names one per line).
 bool IsMessageFileName(std::string_view name);
 
-// Handles the text of one message file; always true (the file is to be removed). Errors
-// propagate to the caller, which undoes what the message did. A message whose sender address
+// Handles the text of one message file; afterwards the file is to be removed. Errors propagate
+// to the caller, which undoes what the message did. A message whose sender address
 // is missing or not usable is refused: no notice may go to an empty recipient.
-bool ProcessMessage(ProcessingContext& context, std::string_view text);
+void ProcessMessage(ProcessingContext& context, std::string_view text);
 
 // A message group is committed after this many messages or this much output.
 inline constexpr std::size_t kMessagesPerCommit = 256;

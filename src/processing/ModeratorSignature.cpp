@@ -60,7 +60,7 @@ bool CheckModeratorSignature(NameValueList& signatures, NameValueList& headers, 
       rsa.SetSignature(signature);
       valid = rsa.Verify(Bytes(Sha1Of(id)));
     } catch (const std::exception& e) {
-      env.log.WriteLog(e.what(), 1, LogColour::White);
+      env.log.WriteLog(e.what(), LogColour::White);
       return false;
     }
     if (valid && consume == Consume::Yes) {
@@ -68,7 +68,7 @@ bool CheckModeratorSignature(NameValueList& signatures, NameValueList& headers, 
       headers.SetValue(kSignatureHeader, "");
     }
   } catch (const std::exception& e) {
-    env.log.WriteLog(e.what(), 1, LogColour::White);
+    env.log.WriteLog(e.what(), LogColour::White);
     return false;
   }
   return valid;

@@ -63,7 +63,7 @@ std::vector<std::string> WrapLogRow(std::string_view row) {
   }
 }
 
-void ConsoleLog::WriteLog(std::string_view text, int /*level*/, LogColour colour) {
+void ConsoleLog::WriteLog(std::string_view text, LogColour colour) {
   if (text.size() > kMaxLogText) text = text.substr(0, kMaxLogText);
   if (colour == LogColour::Red) lastFailure_ = text;
   terminal_.ShowCursor(true);

@@ -21,7 +21,7 @@ class ConsoleLog final : public Logger {
  public:
   ConsoleLog(Terminal& terminal, const Clock& clock) : terminal_(terminal), clock_(clock) {}
 
-  void WriteLog(std::string_view text, int level, LogColour colour) override;
+  void WriteLog(std::string_view text, LogColour colour) override;
   void WriteAtCursor(std::string_view text) override { terminal_.WriteAtCursor(text); }
   // One turn of the spinner, at most ten changes a second.
   void SpinnerStep();

@@ -27,7 +27,7 @@ bool DialUpStage::DialUpConnect() {
   for (long long attempt = 1; attempt <= settings().ReadInteger("Dialup", "Attempts", 1);
        ++attempt) {
     const std::string entry = settings().ReadString("Dialup", "Entry", "");
-    env_.log.WriteLog("Connecting to " + entry + ". Attempt #" + std::to_string(attempt), 1,
+    env_.log.WriteLog("Connecting to " + entry + ". Attempt #" + std::to_string(attempt),
                       LogColour::White);
     const std::string password = DecipherPassword(settings().ReadString("Dialup", "Password", ""));
     const std::string user = settings().ReadString("Dialup", "User", "");
@@ -57,14 +57,14 @@ void DialUpStage::DialEntry(const std::string& entry, const std::string& user,
       }
     }
   } catch (const std::exception& e) {
-    env_.log.WriteLog(e.what(), 2, LogColour::Red);
+    env_.log.WriteLog(e.what(), LogColour::Red);
   }
   connected_ = false;
   std::string error;
   std::unique_ptr<DialAttempt> attempt = backend_.StartDial(entry, user, password, error);
   if (!attempt) {
     dialedByService_ = false;
-    env_.log.WriteLog(error, 2, LogColour::Red);
+    env_.log.WriteLog(error, LogColour::Red);
     return;
   }
   const auto start = env_.clock.SteadyNow();
@@ -76,8 +76,7 @@ void DialUpStage::DialEntry(const std::string& entry, const std::string& user,
     }
     if (env_.clock.SteadyNow() - start > kDialLimit) {
       attempt->Cancel();
-      env_.log.WriteLog("Dial-up of " + entry + " did not finish within 3 minutes", 1,
-                        LogColour::Red);
+      env_.log.WriteLog("Dial-up of " + entry + " did not finish within 3 minutes", LogColour::Red);
       return;
     }
     env_.clock.WaitForStop(kPollStep);
@@ -88,12 +87,12 @@ void DialUpStage::DialEntry(const std::string& entry, const std::string& user,
     entry_ = entry;
     return;
   }
-  env_.log.WriteLog(error, 1, LogColour::Red);
+  env_.log.WriteLog(error, LogColour::Red);
 }
 
 bool DialUpStage::WaitBetweenAttempts(long long pause) {
   const auto start = env_.clock.SteadyNow();
-  env_.log.WriteLog("Waiting " + std::to_string(pause) + " seconds for next retry", 1,
+  env_.log.WriteLog("Waiting " + std::to_string(pause) + " seconds for next retry",
                     LogColour::Green);
   long long shown = -1;
   for (;;) {
@@ -111,11 +110,11 @@ bool DialUpStage::WaitBetweenAttempts(long long pause) {
 
 void DialUpStage::HangUp() {
   if (dialedByService_) {
-    env_.log.WriteLog("Hanging up ...", 1, LogColour::White);
+    env_.log.WriteLog("Hanging up ...", LogColour::White);
     try {
       backend_.HangUp(entry_);
     } catch (const std::exception& e) {
-      env_.log.WriteLog(e.what(), 1, LogColour::Red);
+      env_.log.WriteLog(e.what(), LogColour::Red);
     }
   }
   dialedByService_ = false;

@@ -57,7 +57,7 @@ class CycleRecorder {
     try {
       WriteCycleRecord(dir_, record_);
     } catch (const std::exception& e) {
-      log.WriteLog(ErrorText(e), 1, LogColour::Red);
+      log.WriteLog(ErrorText(e), LogColour::Red);
     }
   }
 
@@ -91,7 +91,7 @@ void ListCycle::Run(const std::string& listDirectory) {
       RunDue(listDirectory);
     }
   } catch (const std::exception& e) {
-    env_.log.WriteLog(ErrorText(e), 1, LogColour::Red);
+    env_.log.WriteLog(ErrorText(e), LogColour::Red);
   }
 }
 
@@ -134,7 +134,7 @@ void ListCycle::ReportUnreadable(const std::string& path, const std::string& rea
       now >= known->second.reportedAt && now - known->second.reportedAt < kUnreadableReportDays)
     return;
   unreadable_[path] = {reason, now};
-  env_.log.WriteLog("Cannot read " + path + ": " + reason + "; the list is passed over", 1,
+  env_.log.WriteLog("Cannot read " + path + ": " + reason + "; the list is passed over",
                     LogColour::Red);
 }
 
@@ -144,7 +144,7 @@ void ListCycle::SaveSettings(TAccount& account) {
     account.Config().Save();
     keptLastChecked_.erase(account.ListDir());
   } catch (const std::exception& e) {
-    env_.log.WriteLog(ErrorText(e), 1, LogColour::Red);
+    env_.log.WriteLog(ErrorText(e), LogColour::Red);
     keptLastChecked_[account.ListDir()] = account.LastChecked();
   }
 }
@@ -158,7 +158,7 @@ void ListCycle::RunStage(const char* what, const std::function<void()>& stage) {
     stage();
   } catch (const std::exception& e) {
     // A stage that lets an error escape must not take the service or the other lists with it.
-    env_.log.WriteLog(std::string(what) + ": " + ErrorText(e), 1, LogColour::Red);
+    env_.log.WriteLog(std::string(what) + ": " + ErrorText(e), LogColour::Red);
   }
 }
 
@@ -171,7 +171,7 @@ void ListCycle::RunDue(const std::string& listDirectory) {
     return;
   }
   const std::string name = account.Config().ReadString("General", "Name", "Unnamed");
-  env_.log.WriteLog("Processing \"" + name + "\"", 2, LogColour::White);
+  env_.log.WriteLog("Processing \"" + name + "\"", LogColour::White);
   console_.SetTitle("ORVEX [Processing \"" + name + "\"]");
   const std::string processing = "Processing \"" + name + "\": ";
 
@@ -181,11 +181,11 @@ void ListCycle::RunDue(const std::string& listDirectory) {
     RunStage("Dial-up", [&] { connected = stages_.dialUp(account); });
   }
   if (!connected) {
-    env_.log.WriteLog("Cannot establish dial-up connection", 1, LogColour::Red);
+    env_.log.WriteLog("Cannot establish dial-up connection", LogColour::Red);
     if (!Terminated()) account.WriteLastChecked(env_.clock.Now());
     SaveSettings(account);
     account.Save();
-    env_.log.WriteLog("Idle", 1, LogColour::White);
+    env_.log.WriteLog("Idle", LogColour::White);
     console_.SetTitle("ORVEX [Idle]");
     Progress("Idle");
     recorder.Write(env_.log);
@@ -210,7 +210,7 @@ void ListCycle::RunDue(const std::string& listDirectory) {
   }
   if (!Terminated()) account.WriteLastChecked(env_.clock.Now());
   SaveSettings(account);
-  if (!Terminated()) env_.log.WriteLog("Idle", 1, LogColour::White);
+  if (!Terminated()) env_.log.WriteLog("Idle", LogColour::White);
   console_.SetTitle("ORVEX [Idle]");
   Progress("Idle");
   account.Save();

@@ -60,8 +60,7 @@ int RunService(const std::string& programDirectory, const std::string& versionTe
   const Environment env{clock, random, console, namer};
 
   console.SetTitle("ORVEX [Idle]");
-  console.WriteLog("ORVEX maillist manager version " + versionText + " started", 2,
-                   LogColour::White);
+  console.WriteLog("ORVEX maillist manager version " + versionText + " started", LogColour::White);
   MakeSessionKeys(console, random);
 
   const std::unique_ptr<DialUpBackend> dialUpBackend = MakeNetworkManagerBackend();
@@ -93,7 +92,7 @@ int RunService(const std::string& programDirectory, const std::string& versionTe
       if (WaitForStop(kSpinnerStep)) break;
     }
   }
-  console.WriteLog("Stopping on request", 1, LogColour::White);
+  console.WriteLog("Stopping on request", LogColour::White);
   NotifyStopping();
   terminal.ShowCursor(true);
   return 0;

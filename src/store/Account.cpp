@@ -137,8 +137,4 @@ void TAccount::WriteLastChecked(const LocalDateTime& now) {
   config_.WriteString("General", "LastChecked", FormatLocaleDateTime(now));
 }
 
-bool TAccount::IsDue(const LocalDateTime& now) const {
-  return IsListDue(config_, now);
-}
-
 }  // namespace orvex

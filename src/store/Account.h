@@ -45,7 +45,7 @@ bool IsDueAt(double lastChecked, long long checkInterval, const LocalDateTime& n
 class TAccount {
  public:
   TAccount();
-  virtual ~TAccount();  // never writes, never throws
+  ~TAccount();  // never writes, never throws
   TAccount(const TAccount&) = delete;
   TAccount& operator=(const TAccount&) = delete;
 
@@ -76,8 +76,7 @@ class TAccount {
   // Empties `target`, then appends, in the order of the store, the address of every entry whose
   // flags share a bit with `include` and none with `exclude`. An address stored twice (in any
   // letter case) is selected once, by its first entry, so nobody gets a message twice.
-  virtual void SelectSubscribers(NameValueList& target, std::uint8_t include,
-                                 std::uint8_t exclude) const;
+  void SelectSubscribers(NameValueList& target, std::uint8_t include, std::uint8_t exclude) const;
   // Adds or removes a flag letter in the first item of the address's entry, in place and with
   // the stored spelling of the address; other items are kept. An address without an entry is
   // left alone (setting a flag must not subscribe it).
@@ -88,10 +87,6 @@ class TAccount {
   // 1899; 0 when it is missing or unreadable.
   double LastChecked() const;
   void WriteLastChecked(const LocalDateTime& now);
-  // Due when `CheckInterval` (default 10 minutes) is not greater than the minutes since
-  // `LastChecked`. A `LastChecked` later than `now` (the clock was set back, or the end of
-  // summer time) counts as due, so that a list cannot stall until the clock catches up.
-  bool IsDue(const LocalDateTime& now) const;
 
  private:
   enum class FlagChange { Set, Clear };

@@ -28,10 +28,10 @@ namespace {
 constexpr int kPositive = 1;  // the code of a "+OK" reply
 
 void LogProgress(Logger& log, const std::string& text) {
-  log.WriteLog(text, 2, LogColour::Green);
+  log.WriteLog(text, LogColour::Green);
 }
 void LogFailure(Logger& log, const std::string& text) {
-  log.WriteLog(text, 1, LogColour::Red);
+  log.WriteLog(text, LogColour::Red);
 }
 
 void CheckTerminated() {

@@ -24,10 +24,10 @@ namespace orvex {
 namespace {
 
 void LogProgress(Logger& log, const std::string& text) {
-  log.WriteLog(text, 2, LogColour::Green);
+  log.WriteLog(text, LogColour::Green);
 }
 void LogFailure(Logger& log, const std::string& text) {
-  log.WriteLog(text, 1, LogColour::Red);
+  log.WriteLog(text, LogColour::Red);
 }
 
 bool HasExtension(const std::string& name, std::string_view extension) {

@@ -14,7 +14,7 @@ namespace orvex {
 namespace {
 
 void LogProgress(Logger& log, const std::string& text) {
-  log.WriteLog(text, 2, LogColour::Green);
+  log.WriteLog(text, LogColour::Green);
 }
 
 // The words of a text separated by spaces.

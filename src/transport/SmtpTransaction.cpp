@@ -14,10 +14,10 @@ namespace {
 using Outcome = TransactionResult::Outcome;
 
 void LogProgress(Logger& log, const std::string& text) {
-  log.WriteLog(text, 2, LogColour::Green);
+  log.WriteLog(text, LogColour::Green);
 }
 void LogFailure(Logger& log, const std::string& text) {
-  log.WriteLog(text, 1, LogColour::Red);
+  log.WriteLog(text, LogColour::Red);
 }
 
 bool IsPermanentRefusal(int code) {

@@ -135,7 +135,7 @@ TEST_F(Failures, CommitThatNeverReachedItsRecordIsDiscarded) {
 // Requests a stop when the first message is logged, as a console interrupt would.
 class StoppingLogger final : public Logger {
  public:
-  void WriteLog(std::string_view text, int, LogColour) override {
+  void WriteLog(std::string_view text, LogColour) override {
     if (text.starts_with("Processing message from")) RequestStop();
   }
   void WriteAtCursor(std::string_view) override {}

@@ -69,12 +69,12 @@ class ConsoleLogTest : public testing::Test {
 };
 
 TEST_F(ConsoleLogTest, OneLineGetsTheTimeStampAndColour) {
-  log.WriteLog("Idle", 1, LogColour::White);
+  log.WriteLog("Idle", LogColour::White);
   EXPECT_EQ(terminal.output, "[show]" + blank + "[attr 15]12/07/26 02:33:54 Idle\n");
 }
 
 TEST_F(ConsoleLogTest, FurtherLinesAreIndentedByNineSpaces) {
-  log.WriteLog("Connecting to pop.example on port 110\r\n(username=list) ...\nthird", 2,
+  log.WriteLog("Connecting to pop.example on port 110\r\n(username=list) ...\nthird",
                LogColour::Green);
   EXPECT_EQ(terminal.output,
             "[show]" + blank +
@@ -84,12 +84,12 @@ TEST_F(ConsoleLogTest, FurtherLinesAreIndentedByNineSpaces) {
 }
 
 TEST_F(ConsoleLogTest, EmptyTextBlanksTheLineAndSetsTheColourOnly) {
-  log.WriteLog("", 1, LogColour::Red);
+  log.WriteLog("", LogColour::Red);
   EXPECT_EQ(terminal.output, "[show]" + blank + "[attr 12]");
 }
 
 TEST_F(ConsoleLogTest, SpinnerTurnsAtMostTenTimesASecondInWhite) {
-  log.WriteLog("failed", 1, LogColour::Red);
+  log.WriteLog("failed", LogColour::Red);
   terminal.output.clear();
   log.SpinnerStep();
   log.SpinnerStep();  // same instant: no change

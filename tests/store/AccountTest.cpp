@@ -273,13 +273,13 @@ TEST_F(AccountTest, DueWhenTheIntervalHasPassed) {
     account.Load(list);
     account.WriteLastChecked(checked);
     const LocalDateTime now = FromDays(ToDays(checked) + c.minutesLater / 1440.0);
-    EXPECT_EQ(account.IsDue(now), c.due) << c.name;
+    EXPECT_EQ(IsListDue(account.Config(), now), c.due) << c.name;
   }
 }
 
 TEST_F(AccountTest, NeverCheckedListIsDue) {
   account.Load(list);
-  EXPECT_TRUE(account.IsDue({2026, 12, 7, 14, 30, 0, 0}));
+  EXPECT_TRUE(IsListDue(account.Config(), {2026, 12, 7, 14, 30, 0, 0}));
 }
 
 }  // namespace

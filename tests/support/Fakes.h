@@ -48,14 +48,13 @@ class FakeRandom final : public RandomSource {
 
 struct LogEntry {
   std::string text;
-  int level;
   LogColour colour;
 };
 
 class RecordingLogger final : public Logger {
  public:
-  void WriteLog(std::string_view text, int level, LogColour colour) override {
-    entries.push_back({std::string(text), level, colour});
+  void WriteLog(std::string_view text, LogColour colour) override {
+    entries.push_back({std::string(text), colour});
   }
   void WriteAtCursor(std::string_view text) override { cursorWrites.emplace_back(text); }
   bool Contains(std::string_view text) const;
