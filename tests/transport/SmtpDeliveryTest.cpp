@@ -10,7 +10,6 @@
 #include "platform/Socket.h"
 #include "store/Account.h"
 #include "store/Environment.h"
-#include "store/FailedMail.h"
 #include "store/MessageNames.h"
 #include "support/Fakes.h"
 #include "support/ScriptedServer.h"
@@ -335,25 +334,6 @@ TEST_F(SmtpDeliveryTest, PrivateMessageWithoutLinesMovesToFailedUnsent) {
   EXPECT_EQ(Files("Outbox"), Lines{});
   EXPECT_EQ(Files("Failed"), (Lines{"C.pri"}));
 }
-
-TEST(FailedMailTest, MoveToFailedNeverOverwrites) {
-  test::TempDirectory temp;
-  const std::string list = temp.MakeList("L");
-  temp.Write("Data/L/Failed/A.msg", "older\r\n");
-  temp.Write("Data/L/Failed/A-1.msg", "older too\r\n");
-  temp.Write("Data/L/Outbox/A.msg", "newer\r\n");
-  EXPECT_EQ(MoveToFailed(list, list + "Outbox/A.msg"), list + "Failed/A-2.msg");
-  EXPECT_EQ(temp.Read("Data/L/Failed/A.msg"), "older\r\n");
-  EXPECT_EQ(temp.Read("Data/L/Failed/A-2.msg"), "newer\r\n");
-  EXPECT_FALSE(temp.Exists("Data/L/Outbox/A.msg"));
-  EXPECT_THROW(MoveToFailed(list, list + "Outbox/missing.msg"), Error);
-}
-
-}  // namespace
-}  // namespace orvex
-
-namespace orvex {
-namespace {
 
 TEST_F(SmtpDeliveryTest, StageSelectsRecipientsByFlagsAndReadsItsSettings) {
   temp_.Write("Data/Sales/Outbox/A.msg", "post\r\n");
