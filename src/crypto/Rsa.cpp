@@ -156,32 +156,37 @@ std::string TRSA::ToMemoryOrder(const BigNumber& x) const {
   return bytes;
 }
 
+TRSA::KeyParts TRSA::ParseKeyText(std::string_view text, const std::string& what) {
+  const std::size_t colon = text.find(':');
+  if (colon == std::string_view::npos) Fail<EInvalidKey>(what + " key not valid");
+  ScrubbedBytes first;
+  try {
+    first.bytes = Radix64Decode(text.substr(0, colon));
+  } catch (const EConvertError&) {
+    Fail<EConvertError>(what + " key not valid");
+  }
+  if (first.bytes.size() > BlockSize()) Fail<EInvalidKey>(what + " key has incorrect length");
+  ScrubbedBytes second;
+  try {
+    second.bytes = Radix64Decode(text.substr(colon + 1));
+  } catch (const EConvertError&) {
+    Fail<EConvertError>(what + " key not valid");
+  }
+  if (second.bytes.size() != BlockSize()) Fail<EInvalidKey>(what + " key has incorrect length");
+  return {FromByteString(first.bytes), FromByteString(second.bytes)};
+}
+
 void TRSA::SetPublicKey(std::string_view text) {
   e_.Clear();
   n_.Clear();
   publicLoaded_ = false;
   WipeString(publicKeyText_);
-  const std::size_t colon = text.find(':');
-  if (colon == std::string_view::npos) Fail<EInvalidKey>("Public key not valid");
-  ScrubbedBytes exponent;
-  try {
-    exponent.bytes = Radix64Decode(text.substr(0, colon));
-  } catch (const EConvertError&) {
-    Fail<EConvertError>("Public key not valid");
-  }
-  if (exponent.bytes.size() > BlockSize()) Fail<EInvalidKey>("Public key has incorrect length");
-  ScrubbedBytes modulus;
-  try {
-    modulus.bytes = Radix64Decode(text.substr(colon + 1));
-  } catch (const EConvertError&) {
-    Fail<EConvertError>("Public key not valid");
-  }
-  if (modulus.bytes.size() != BlockSize()) Fail<EInvalidKey>("Public key has incorrect length");
-  BigNumber n = FromByteString(modulus.bytes);
+  // The exponent, then the modulus.
+  KeyParts parts = ParseKeyText(text, "Public");
   // Nothing can be reduced modulo zero.
-  if (n.IsZero()) Fail<EInvalidKey>("Public key not valid");
-  e_ = FromByteString(exponent.bytes);
-  n_ = n;
+  if (parts.second.IsZero()) Fail<EInvalidKey>("Public key not valid");
+  e_ = std::move(parts.first);
+  n_ = std::move(parts.second);
   publicLoaded_ = true;
   publicKeyText_ = text;
   SetStatus("Public key loaded OK");
@@ -192,26 +197,11 @@ void TRSA::SetPrivateKey(std::string_view text) {
   d_.Clear();
   privateLoaded_ = false;
   WipeString(privateKeyText_);
-  const std::size_t colon = text.find(':');
-  if (colon == std::string_view::npos) Fail<EInvalidKey>("Private key not valid");
-  ScrubbedBytes modulus;
-  try {
-    modulus.bytes = Radix64Decode(text.substr(0, colon));
-  } catch (const EConvertError&) {
-    Fail<EConvertError>("Private key not valid");
-  }
-  if (modulus.bytes.size() > BlockSize()) Fail<EInvalidKey>("Private key has incorrect length");
-  ScrubbedBytes exponent;
-  try {
-    exponent.bytes = Radix64Decode(text.substr(colon + 1));
-  } catch (const EConvertError&) {
-    Fail<EConvertError>("Private key not valid");
-  }
-  if (exponent.bytes.size() != BlockSize()) Fail<EInvalidKey>("Private key has incorrect length");
-  BigNumber n = FromByteString(modulus.bytes);
-  if (n.IsZero()) Fail<EInvalidKey>("Private key not valid");
-  n_ = n;
-  d_ = FromByteString(exponent.bytes);
+  // The modulus, then the exponent.
+  KeyParts parts = ParseKeyText(text, "Private");
+  if (parts.first.IsZero()) Fail<EInvalidKey>("Private key not valid");
+  n_ = std::move(parts.first);
+  d_ = std::move(parts.second);
   privateLoaded_ = true;
   privateKeyText_ = text;
   SetStatus("Private key loaded OK");

@@ -88,6 +88,13 @@ class TRSA {
   void SetStatus(std::string text);
   template <typename Kind>
   [[noreturn]] void Fail(const std::string& message);
+  // A key text "<first>:<second>", both radix-64: the first at most one block long, the second
+  // exactly one. Raises "<what> key not valid" or "<what> key has incorrect length".
+  struct KeyParts {
+    BigNumber first;
+    BigNumber second;
+  };
+  KeyParts ParseKeyText(std::string_view text, const std::string& what);
   BigNumber FromMemoryOrder(std::string_view bytes) const;
   std::string ToMemoryOrder(const BigNumber& x) const;
 

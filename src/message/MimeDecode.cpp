@@ -1,6 +1,8 @@
 // The MIME decoder: line splitting, header unfolding, boundary recognition and part decoding.
 #include "message/MimeDecode.h"
 
+#include <optional>
+
 #include "message/Codecs.h"
 #include "platform/Text.h"
 
@@ -381,40 +383,31 @@ void TMimeDecode::Finish() {
   at_end_ = false;
 }
 
-void TMimeDecode::ExamineMessageHeaderLine() {
+std::optional<std::string> TMimeDecode::ExamineHeaderLine(std::string& contentType,
+                                                          std::string& encoding) const {
   std::string name;
   std::string_view value;
-  if (!SplitField(current_, name, value)) return;
-  if (name == "content-type") {
-    const ContentValue content = ParseContentValue(value);
-    content_type_ = content.token;
-    boundary_.clear();
-    mime_boundary_.clear();
-    if (content_type_.starts_with("multipart/")) {
-      if (const std::string* boundary = content.Find("boundary"); boundary && !boundary->empty()) {
-        boundary_ = *boundary;
-        mime_boundary_ = "--" + LowerCase(*boundary);
-      }
-    }
-  } else if (name == "content-transfer-encoding") {
-    encoding_ = FirstToken(value);
+  if (!SplitField(current_, name, value)) return std::nullopt;
+  if (name == "content-transfer-encoding") encoding = FirstToken(value);
+  if (name != "content-type") return std::nullopt;
+  const ContentValue content = ParseContentValue(value);
+  contentType = content.token;
+  const std::string* boundary = content.Find("boundary");
+  if (!contentType.starts_with("multipart/") || !boundary) return std::string();
+  return *boundary;
+}
+
+void TMimeDecode::ExamineMessageHeaderLine() {
+  if (const auto boundary = ExamineHeaderLine(content_type_, encoding_)) {
+    boundary_ = *boundary;
+    mime_boundary_ = boundary->empty() ? std::string() : "--" + LowerCase(*boundary);
   }
 }
 
 void TMimeDecode::ExaminePartHeaderLine() {
-  std::string name;
-  std::string_view value;
-  if (!SplitField(current_, name, value)) return;
-  if (name == "content-type") {
-    const ContentValue content = ParseContentValue(value);
-    part_content_type_ = content.token;
-    const std::string* boundary = content.Find("boundary");
-    if (part_content_type_.starts_with("multipart/") && boundary && !boundary->empty() &&
-        nested_boundaries_.size() < kMaxNestedBoundaries)
-      nested_boundaries_.push_back("--" + LowerCase(*boundary));
-  } else if (name == "content-transfer-encoding") {
-    part_encoding_ = FirstToken(value);
-  }
+  const auto boundary = ExamineHeaderLine(part_content_type_, part_encoding_);
+  if (boundary && !boundary->empty() && nested_boundaries_.size() < kMaxNestedBoundaries)
+    nested_boundaries_.push_back("--" + LowerCase(*boundary));
 }
 
 void TMimeDecode::Deliver(std::string_view line, const std::string& encoding) {

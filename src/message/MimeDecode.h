@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <functional>
 #include <istream>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -101,6 +102,11 @@ class TMimeDecode {
   void BodyStateLine(std::string_view line);
   BoundaryKind MatchBoundary(std::string_view line) const;
   void StartPart(BoundaryKind kind);
+  // The fields the decoder follows in a message or part header: the content type and the transfer
+  // encoding. For a Content-Type line, gives the boundary of a multipart type (empty for any other
+  // type or none given); nothing for any other line.
+  std::optional<std::string> ExamineHeaderLine(std::string& contentType,
+                                               std::string& encoding) const;
   void ExamineMessageHeaderLine();
   void ExaminePartHeaderLine();
   void Deliver(std::string_view line, const std::string& encoding);
