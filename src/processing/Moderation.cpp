@@ -21,6 +21,11 @@ constexpr std::string_view kAlphabet = "abcdefghijklmnopqrstuvwxyz234567";
 constexpr std::size_t kMaximumReason = 1000;
 constexpr std::size_t kMaximumRecordedSubject = 200;
 constexpr std::size_t kMaximumRecordedField = 200;
+// An encoded word is at most 75 characters; a longer run without its end is no encoded word.
+constexpr std::size_t kMaximumEncodedWord = 256;
+// Only the start of a subject is searched for an answer: a link's subject is short, and a
+// crafted subject of many megabytes must cost no more than this.
+constexpr std::size_t kMaximumAnswerSubject = 4096;
 
 bool AsciiAlphanumeric(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
@@ -35,6 +40,7 @@ bool SubjectBlank(char c) {
 std::optional<std::pair<std::string, std::size_t>> EncodedWordAt(std::string_view text,
                                                                  std::size_t at) {
   if (text.substr(at, 2) != "=?") return std::nullopt;
+  text = text.substr(0, std::min(text.size(), at + kMaximumEncodedWord));
   const auto charsetEnd = text.find('?', at + 2);
   if (charsetEnd == std::string_view::npos || charsetEnd + 2 >= text.size() ||
       text[charsetEnd + 2] != '?')
@@ -250,7 +256,8 @@ bool IsModerationToken(std::string_view text) {
 }
 
 std::optional<ModerationAnswer> RecognizeModerationAnswer(std::string_view subject) {
-  const std::string text = LowerCase(DecodeEncodedWords(subject));
+  const std::string text = LowerCase(
+      DecodeEncodedWords(subject.substr(0, std::min(subject.size(), kMaximumAnswerSubject))));
   static constexpr std::array<std::pair<std::string_view, Verdict>, 2> kVerbs = {
       {{"approve", Verdict::Approve}, {"reject", Verdict::Reject}}};
   for (std::size_t i = 0; i < text.size(); ++i) {

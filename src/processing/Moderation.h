@@ -31,7 +31,8 @@ struct ModerationAnswer {
 // The first "approve <token>" or "reject <token>" in a subject: the word in any letter case, not
 // part of a longer word, one or more blanks, then a token that is not followed by a letter or a
 // digit. Encoded words ("=?charset?Q|B?...?=") are decoded first. Text around it (the "Re:",
-// "AW:", "Fwd:" of mail programs, the original subject) does not matter.
+// "AW:", "Fwd:" of mail programs, the original subject) does not matter. Only the first 4096
+// bytes of the subject are read.
 std::optional<ModerationAnswer> RecognizeModerationAnswer(std::string_view subject);
 
 // The reason a moderator gave with a rejection: the first line of the reply's text that is

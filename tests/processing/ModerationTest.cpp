@@ -82,6 +82,11 @@ TEST(ModerationAnswerSubject, FindsTheAnswerWhateverSurroundsIt) {
       {"approve mzxw6ytboiaaaaaaaaaaaa aaaa", false, Verdict::Approve},  // broken in two
       {"subscribe-confirm-0000ABCD1A04", false, Verdict::Approve},
   };
+  // A long subject of encoded-word starts without ends costs a bounded search, and an answer
+  // past the first 4096 bytes is not looked for.
+  std::string crafted;
+  while (crafted.size() < 4 * 1024 * 1024) crafted += "=?a?q?approve ";
+  EXPECT_FALSE(RecognizeModerationAnswer(crafted + "approve " + kToken));
   for (const Case& c : cases) {
     const auto answer = RecognizeModerationAnswer(c.subject);
     ASSERT_EQ(answer.has_value(), c.found) << c.subject;
