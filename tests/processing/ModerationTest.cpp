@@ -354,9 +354,15 @@ TEST_F(Moderation, AnswersThatDecideNothing) {
   EXPECT_TRUE(log.Contains("Moderation answer \"approve " + unknown +
                            "\" not applied: the token is unknown or expired; the moderator is "
                            "told"));
-  // ... but never to bulk mail.
+  // ... but never to bulk mail, and automatic mail is refused before it is read at all.
   Answer("Re: approve " + unknown, "\r\n", "mod@example.org", "Precedence: bulk\r\n");
   EXPECT_TRUE(TakeOutbox(".pri").empty());
+  Answer("Auto: approve " + token, "\r\n", "mod@example.org", "Auto-Submitted: auto-replied\r\n");
+  EXPECT_TRUE(TakeOutbox(".pri").empty());
+  EXPECT_EQ(Count("Outbox", ".msg"), 0u);
+  EXPECT_EQ(Count("Failed", ".msg"), 1u);
+  EXPECT_EQ(HeldState(token), "held");
+  for (const auto& name : Files("Failed", ".msg")) RemoveFile(listDir + "Failed/" + name);
 
   // After `Days` days the held message and its record are gone; an answer then is told so.
   clock.Set({2026, 12, 15, 2, 33, 54, 0, 60});
