@@ -23,6 +23,7 @@
 #include "editor/TlsSettings.h"
 #include "platform/Error.h"
 #include "platform/FileSystem.h"
+#include "store/DefaultList.h"
 #include "store/IniFile.h"
 #include "store/NoticeTexts.h"
 
@@ -106,14 +107,24 @@ void TOrvexEditorForm::LoadListSettings(const IniFile& source) {
   }
   pop3Model_->SetServers(std::move(servers));
 
+  static const IniFile builtIn = IniFile::FromText(DefaultListText());
+  const std::vector<std::string> sections = source.SectionNames();
   for (int i = 0; i < kNoticeSlotCount; ++i) {
     const NoticeSlotInfo& info = kNoticeSlots[static_cast<std::size_t>(i)];
     NoticeSlot& slot = slots_[static_cast<std::size_t>(i)];
+    // A list saved before "Post rejected" existed has no section for it: it shows (and saves)
+    // the built-in text the service sends in its place, since an empty text would switch the
+    // notice off.
+    const bool inFile = !EqualsIgnoreCase(info.readSection, "Post rejected") ||
+                        std::any_of(sections.begin(), sections.end(), [&](const std::string& name) {
+                          return EqualsIgnoreCase(name, info.readSection);
+                        });
+    const IniFile& from = inFile ? source : builtIn;
     const auto cut = [&](const char* key) {
-      return source.ReadString(info.readSection, key, "").size() >= IniFile::kMaximumValueLength;
+      return from.ReadString(info.readSection, key, "").size() >= IniFile::kMaximumValueLength;
     };
-    slot.text = NoticeValue(ReadNoticeTextForEditor(source, info.readSection), cut("Text"));
-    slot.subject = info.hasSubject ? NoticeValue(source.ReadString(info.readSection, "Subject", ""),
+    slot.text = NoticeValue(ReadNoticeTextForEditor(from, info.readSection), cut("Text"));
+    slot.subject = info.hasSubject ? NoticeValue(from.ReadString(info.readSection, "Subject", ""),
                                                  cut("Subject"))
                                    : NoticeValue();
   }
@@ -326,7 +337,8 @@ std::unique_ptr<QMenu> TOrvexEditorForm::CreateEditMenu(QWidget* field) {
   menu->addSeparator();
   static const char* const kPlaceholders[] = {"{LISTNAME}",  "{LISTADDRESS}", "{CONTROLADDRESS}",
                                               "{MODERATOR}", "{CONFIRMCODE}", "{PASSWORD}",
-                                              "{ADDRESS}"};
+                                              "{ADDRESS}",   "{APPROVELINK}", "{REJECTLINK}",
+                                              "{TOKEN}",     "{REASON}"};
   for (const char* placeholder : kPlaceholders) {
     const QString value = QLatin1String(placeholder);
     // Inserting replaces the selection, like typing, and goes through the field's own change.

@@ -159,7 +159,7 @@ std::string ComposeNotice(const ProcessingContext& context, std::string_view to,
                           std::string_view body, NoticeSender sender) {
   const TAccount& list = context.list;
   const std::string from =
-      sender == NoticeSender::ControlAddress ? ControlAddress(list) : ListAddress(list);
+      sender == NoticeSender::ListAddress ? ListAddress(list) : ControlAddress(list);
   std::string text;
   text.reserve(body.size() + 512);
   text.append("From: \"").append(ReadGeneral(list, "Name")).append("\" <").append(from);
@@ -169,9 +169,10 @@ std::string ComposeNotice(const ProcessingContext& context, std::string_view to,
   text.append("\r\nMime-version: 1.0\r\nSubject: ").append(subject);
   text.append("\r\nMessage-ID: ").append(context.env.namer.NewMessageId(ListAddress(list)));
   // The list address sends digests; the control address answers and forwards.
-  for (const auto& [name, value] :
-       ListHeaderFields(list, sender == NoticeSender::ListAddress ? ListMessageKind::Digest
-                                                                  : ListMessageKind::Notice))
+  const ListMessageKind kind = sender == NoticeSender::ListAddress  ? ListMessageKind::Digest
+                               : sender == NoticeSender::Moderation ? ListMessageKind::Moderation
+                                                                    : ListMessageKind::Notice;
+  for (const auto& [name, value] : ListHeaderFields(list, kind))
     text.append("\r\n").append(name).append(": ").append(value);
   text.append("\r\n\r\n\r\n").append(body);
   return text;

@@ -273,12 +273,19 @@ class MainWindowTest : public QObject {
         "[Moderate]\r\n"
         "Subject=Message from  {ListName} subscriber\r\n"
         "Text=\"As you are the moderator of {ListName}, this message was brought to you."
-        "\\13\\10If this message complies with {ListName} terms, post it to {ListAddress}"
-        "\\13\\10Original message attached.\"\r\n"
+        "\\13\\10If this message complies with {ListName} terms, approve it and it goes to "
+        "{ListAddress}:\\13\\10  {ApproveLink}\\13\\10Otherwise reject it:\\13\\10  {RejectLink}"
+        "\\13\\10(Or answer this message with the subject \"approve {Token}\" or \"reject "
+        "{Token}\";\\13\\10with a rejection, the first line you write is sent to the sender as "
+        "the reason.)\\13\\10Original message attached.\"\r\n"
         "[NS-Moderate]\r\n"
         "Subject=Message from non-subscriber posted to the list\r\n"
         "Text=\"Message from {Sender} was sent to {ListName}\\13\\10{Sender} is not "
-        "subscribed to {ListName}\\13\\10Original message attached.\\13\\10\"\r\n"
+        "subscribed to {ListName}\\13\\10To post it to the list, approve it:\\13\\10  "
+        "{ApproveLink}\\13\\10Otherwise reject it:\\13\\10  {RejectLink}\\13\\10(Or answer this "
+        "message with the subject \"approve {Token}\" or \"reject {Token}\";\\13\\10with a "
+        "rejection, the first line you write is sent to the sender as the reason.)\\13\\10"
+        "Original message attached.\\13\\10\"\r\n"
         "[Digest]\r\n"
         "Subject=Digest of {ListName}\r\n"
         "Text=\"This is digest of {Listname}\\13\\10When replying to this message, please "
@@ -288,8 +295,11 @@ class MainWindowTest : public QObject {
         "Subject=\r\n"
         "Text=\"\"\r\n"
         "[Subscription request]\r\n"
-        "Subject=\r\n"
-        "Text=\"\"\r\n"
+        "Subject=Subscription request for {ListName}\r\n"
+        "Text=\"{Address} asks to subscribe to {ListName}.\\13\\10To let {Address} in, approve "
+        "the request:\\13\\10  {ApproveLink}\\13\\10Otherwise reject it:\\13\\10  {RejectLink}"
+        "\\13\\10(Or answer this message with the subject \"approve {Token}\" or \"reject "
+        "{Token}\".)\\13\\10The request is attached.\"\r\n"
         "[Unsubscribe confirmation]\r\n"
         "Subject={ListName}  unsubscribe-confirm-{ConfirmCode}\r\n"
         "Text=\"Someone, probably you, asked to unsubscribe this address from {ListName}.\\13\\10"
@@ -302,7 +312,11 @@ class MainWindowTest : public QObject {
         "Text=\"Mail from {ListName} to your address has been returned as undeliverable\\13\\10"
         "too many times, so it is not sent to you any more.\\13\\10To resume your subscription, "
         "send a message to {ControlAddress}\\13\\10with subject \"resume <password>\" (no "
-        "quotes!), substituting your password instead of <password>.\"\r\n";
+        "quotes!), substituting your password instead of <password>.\"\r\n"
+        "[Post rejected]\r\n"
+        "Subject=Your post to {ListName} was not accepted\r\n"
+        "Text=\"Your post to {ListName} with the subject \"{Subject}\" was not accepted by the "
+        "moderator.\\13\\10The moderator's reason: {Reason}\"\r\n";
     QCOMPARE(CheckPasswords(editor.ListFile(list, "maillist.ini"), {{"SMTPPassword", "s3cret pw"},
                                                                     {"Password1", "pw one"},
                                                                     {"Password2", "password"}}),
@@ -539,7 +553,7 @@ class MainWindowTest : public QObject {
     auto* selector = editor.Find<QComboBox>("ComboBox1");
     auto* subject = editor.Find<QLineEdit>("Subject");
     auto* text = editor.Find<QPlainTextEdit>("Template");
-    QCOMPARE(selector->count(), 16);
+    QCOMPARE(selector->count(), 17);
     QCOMPARE(selector->currentIndex(), -1);
     QVERIFY(text->isHidden() && subject->isHidden());
 
@@ -563,6 +577,11 @@ class MainWindowTest : public QObject {
     selector->setCurrentIndex(14);
     QVERIFY(!subject->isHidden());
     QCOMPARE(subject->text(), QString());
+    // A list older than "Post rejected" shows the text the service sends in its place.
+    selector->setCurrentIndex(16);
+    QCOMPARE(selector->currentText(), QStringLiteral("Post rejected by the moderator"));
+    QCOMPARE(subject->text(), QStringLiteral("Your post to {ListName} was not accepted"));
+    QVERIFY(text->toPlainText().endsWith(QStringLiteral("reason: {Reason}")));
 
     selector->setCurrentIndex(11);
     subject->setFocus();
@@ -586,6 +605,8 @@ class MainWindowTest : public QObject {
     editor.window->CreateEditMenu(text)
         ->findChild<QAction*>(QStringLiteral("{LISTADDRESS}"))
         ->trigger();
+    for (const char* placeholder : {"{APPROVELINK}", "{REJECTLINK}", "{TOKEN}", "{REASON}"})
+      QVERIFY2(menu->findChild<QAction*>(QLatin1String(placeholder)) != nullptr, placeholder);
 
     editor.Click("SaveSettings");
     const std::string file = editor.ListFile("L", "maillist.ini");
@@ -594,7 +615,8 @@ class MainWindowTest : public QObject {
           "[unSubscribe successfull]\r\nSubject=Bye\r\nText=\"Gone\"\r\n",
           "[Paused]\r\nSubject=Px\r\nText=\"p{LISTADDRESS}\"\r\n",
           "[bounce PAUSE]\r\nSubject=B\r\nText=\"b\"\r\n[Subscribe confirmation]",
-          "[Unsubscribe confirmation]\r\nSubject=\r\nText=\"\"\r\n"})
+          "[Unsubscribe confirmation]\r\nSubject=\r\nText=\"\"\r\n",
+          "[Post rejected]\r\nSubject=Your post to {ListName} was not accepted\r\n"})
       QVERIFY2(file.find(part) != std::string::npos, part);
   }
 
