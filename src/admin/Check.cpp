@@ -138,7 +138,7 @@ Row CheckSmtp(const Server& server) {
          SmtpAuthenticate(smtp, extensions);
          okText = "ok: logged in as " + server.user;
        }},
-      {"QUIT", [&] { SmtpQuit(smtp); }},
+      {"QUIT", [&] { smtp.Quit(); }},
   };
   return RunSteps(server, steps, smtp, okText);
 }

@@ -80,6 +80,17 @@ void MailClient::Disconnect() {
   ehloReply.clear();
 }
 
+void MailClient::Quit() {
+  if (!Connected()) return;
+  try {
+    WriteLine("Quit");
+  } catch (...) {
+    Disconnect();
+    throw;
+  }
+  Disconnect();
+}
+
 void MailClient::WriteLine(std::string_view text) {
   std::string line;
   line.reserve(text.size() + 2);

@@ -87,6 +87,9 @@ class MailClient {
   // closed too).
   bool Connected();
   void Disconnect();
+  // Sends "Quit", which needs no answer (a POP3 server commits its deletions when it reads it),
+  // and closes the connection, also when the write fails. Nothing when not connected.
+  void Quit();
 
   // Sends the text and CR LF at once.
   void WriteLine(std::string_view text);

@@ -21,32 +21,15 @@
 #include "store/Environment.h"
 #include "store/MessageNames.h"
 #include "store/NameValueList.h"
+#include "transport/StageLog.h"
 
 namespace orvex {
 namespace {
 
 constexpr int kPositive = 1;  // the code of a "+OK" reply
 
-void LogProgress(Logger& log, const std::string& text) {
-  log.WriteLog(text, LogColour::Green);
-}
-void LogFailure(Logger& log, const std::string& text) {
-  log.WriteLog(text, LogColour::Red);
-}
-
 void CheckTerminated() {
   if (Terminated()) throw StopRequestedError();
-}
-
-// "Quit" needs no answer: the server commits the deletions when it reads it.
-void Pop3Disconnect(MailClient& pop3) {
-  try {
-    pop3.WriteLine("Quit");
-  } catch (...) {
-    pop3.Disconnect();
-    throw;
-  }
-  pop3.Disconnect();
 }
 
 // STLS after the greeting: a server that refuses it is a failure, never a reason to go on in
@@ -414,7 +397,7 @@ void VisitMailbox(const Visit& v) {
     }
   } catch (const ProtocolReplyError&) {
     try {
-      Pop3Disconnect(pop3);
+      pop3.Quit();
     } catch (const std::exception&) {
     }
     throw;
@@ -580,7 +563,7 @@ void RetrieveMailboxes(int count, const std::function<Pop3Mailbox(int number)>& 
     if (pop3.Connected()) {
       LogProgress(log, "Disconnecting");
       try {
-        Pop3Disconnect(pop3);
+        pop3.Quit();
       } catch (const std::exception& error) {
         LogFailure(log, error.what());
       }

@@ -19,16 +19,10 @@
 #include "store/NameValueList.h"
 #include "transport/DeliveryProgress.h"
 #include "transport/SmtpSession.h"
+#include "transport/StageLog.h"
 
 namespace orvex {
 namespace {
-
-void LogProgress(Logger& log, const std::string& text) {
-  log.WriteLog(text, LogColour::Green);
-}
-void LogFailure(Logger& log, const std::string& text) {
-  log.WriteLog(text, LogColour::Red);
-}
 
 bool HasExtension(const std::string& name, std::string_view extension) {
   return name.size() > extension.size() &&
@@ -441,7 +435,7 @@ void DeliverOutboxFiles(const std::string& listDir, const SmtpSettings& settings
   if (smtp.Connected()) {
     LogProgress(log, "Disconnecting");
     try {
-      SmtpQuit(smtp);
+      smtp.Quit();
     } catch (const std::exception& error) {
       LogFailure(log, error.what());
     }

@@ -9,13 +9,10 @@
 #include "platform/Text.h"
 #include "transport/OAuthSasl.h"
 #include "transport/SmtpDelivery.h"
+#include "transport/StageLog.h"
 
 namespace orvex {
 namespace {
-
-void LogProgress(Logger& log, const std::string& text) {
-  log.WriteLog(text, LogColour::Green);
-}
 
 // The words of a text separated by spaces.
 std::vector<std::string> Words(std::string_view text) {
@@ -42,18 +39,6 @@ std::uint64_t SizeLimit(std::string_view text) {
 }
 
 }  // namespace
-
-// "Quit" needs no answer.
-void SmtpQuit(MailClient& smtp) {
-  if (!smtp.Connected()) return;
-  try {
-    smtp.WriteLine("Quit");
-  } catch (...) {
-    smtp.Disconnect();
-    throw;
-  }
-  smtp.Disconnect();
-}
 
 bool SmtpExtensions::OffersAuth(std::string_view mechanism) const {
   for (const auto& offered : authMechanisms)
@@ -174,7 +159,7 @@ void SmtpOpen(MailClient& smtp, SmtpAuth auth, Logger& log) {
     extensions = SmtpGreet(smtp);
   } catch (...) {
     try {
-      SmtpQuit(smtp);
+      smtp.Quit();
     } catch (const std::exception&) {
     }
     throw;

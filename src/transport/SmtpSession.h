@@ -44,7 +44,4 @@ void SmtpAuthenticate(MailClient& smtp, const SmtpExtensions& extensions);
 // gave. The token never appears in an error.
 void SmtpAuthenticateOAuth(MailClient& smtp, const SmtpExtensions& extensions);
 
-// Says "Quit" (it needs no answer) and disconnects; disconnects also when sending fails.
-void SmtpQuit(MailClient& smtp);
-
 }  // namespace orvex

@@ -7,18 +7,12 @@
 #include "platform/Socket.h"
 #include "transport/SmtpDelivery.h"
 #include "transport/SmtpSession.h"
+#include "transport/StageLog.h"
 
 namespace orvex {
 namespace {
 
 using Outcome = TransactionResult::Outcome;
-
-void LogProgress(Logger& log, const std::string& text) {
-  log.WriteLog(text, LogColour::Green);
-}
-void LogFailure(Logger& log, const std::string& text) {
-  log.WriteLog(text, LogColour::Red);
-}
 
 bool IsPermanentRefusal(int code) {
   return code >= 500 && code <= 599;

@@ -17,6 +17,7 @@
 #include "support/Fakes.h"
 #include "support/TempDirectory.h"
 #include "transport/SmtpDelivery.h"
+#include "transport/StageFixture.h"
 
 namespace orvex {
 namespace {
@@ -42,13 +43,9 @@ bool AnyContains(const Lines& lines, const std::string& text) {
   return false;
 }
 
-class DeliveryFaultTest : public testing::Test {
+class DeliveryFaultTest : public test::StageFixture {
  protected:
-  void SetUp() override {
-    list_ = temp_.MakeList("Sales");
-    std::filesystem::create_directories(list_ + "Outbox");
-  }
-  void TearDown() override { ClearFileFaults(); }
+  DeliveryFaultTest() : StageFixture({"Outbox"}) { clock_.Set({2026, 12, 7, 10, 0, 0, 0, 60}); }
 
   void Settings(int port, const std::string& extra = {}) {
     temp_.Write("Data/Sales/maillist.ini",
@@ -65,19 +62,11 @@ class DeliveryFaultTest : public testing::Test {
     log_.entries.clear();
     TAccount list;
     list.Load(list_);
-    MessageNamer namer(clock_);
+    MessageNamer namer(clock_);  // a new one each cycle, as the service makes it
     const Environment env{clock_, random_, log_, namer};
-    MailClient smtp(25, {.connect = 5s, .reply = 5s, .dataEnd = 5s});
+    MailClient smtp(25, kLimits);
     DeliverOutbox(list, smtp, env);
   }
-  Lines Files(const std::string& dir) const { return test::FileNamesIn(list_ + dir); }
-  Lines Red() const { return log_.Texts(LogColour::Red); }
-
-  test::TempDirectory temp_;
-  std::string list_;
-  test::RecordingLogger log_;
-  test::FakeClock clock_{{2026, 12, 7, 10, 0, 0, 0, 60}};
-  test::FakeRandom random_;
 };
 
 struct RemovalCase {
@@ -101,14 +90,14 @@ TEST_P(RemovalFaultTest, SentFileThatCannotBeRemovedIsNeverSentAgain) {
 
   for (int cycle = 1; cycle <= 2; ++cycle) {
     Cycle();
-    EXPECT_EQ(Red(), Lines{"Cannot remove sent message file " + file +
-                           ": Permission denied (it is not sent again)"})
+    EXPECT_EQ(RedEntries(), Lines{"Cannot remove sent message file " + file +
+                                  ": Permission denied (it is not sent again)"})
         << cycle;
     EXPECT_EQ(Files("Outbox"), (Lines{file, file + ".progress"})) << cycle;
     Members(1, 4);  // a member who joins after the file went out does not get it
   }
   Cycle();  // the folder is writable again
-  EXPECT_TRUE(Red().empty());
+  EXPECT_TRUE(RedEntries().empty());
   EXPECT_TRUE(Files("Outbox").empty());
   const Counts expected = file == "P.pri" ? Counts{{"someone@x.test", 1}} : Each(1, 3);
   EXPECT_EQ(relay.CountsByRecipient(), expected);
@@ -137,10 +126,10 @@ TEST_F(DeliveryFaultTest, ProgressThatCannotBeWrittenStopsDeliveryBeforeTheNextT
     Cycle();
     const std::size_t first = firstFailingWrite == 1 ? 0 : 1;  // batches out before the stop
     EXPECT_EQ(relay.Deliveries().size(), first);               // neither the next batch nor B
-    EXPECT_EQ(Red(), Lines{"Delivery of " + name +
-                           " stopped: its progress cannot be recorded\r\n"
-                           "Cannot create file " +
-                           list_ + "Outbox/" + name + ".progress: No space left on device"});
+    EXPECT_EQ(RedEntries(), Lines{"Delivery of " + name +
+                                  " stopped: its progress cannot be recorded\r\n"
+                                  "Cannot create file " +
+                                  list_ + "Outbox/" + name + ".progress: No space left on device"});
     // Where the mail is: still in the Outbox, and no temporary file beside it (the record
     // written before the first batch stays, the batch itself is remembered in memory).
     EXPECT_EQ(Files("Outbox"),
@@ -154,7 +143,7 @@ TEST_F(DeliveryFaultTest, ProgressThatCannotBeWrittenStopsDeliveryBeforeTheNextT
     Cycle();
     EXPECT_EQ(relay.CountsByRecipient(), Each(1, 250, 2));  // the post and B, each once
     EXPECT_TRUE(Files("Outbox").empty());
-    EXPECT_TRUE(Red().empty());
+    EXPECT_TRUE(RedEntries().empty());
   }
 }
 
@@ -176,7 +165,7 @@ TEST_F(DeliveryFaultTest, WhatIsNoRegularFileIsSetAsideNeverSent) {
     if (!movable) InjectFileFault({FileOperation::Rename, 1, 0, EROFS, "/Failed/"});
 
     Cycle();
-    const Lines red = Red();
+    const Lines red = RedEntries();
     ASSERT_EQ(red.size(), 3u);
     for (const char* name : {"D.dig", "F.msg", "L.msg"})
       EXPECT_TRUE(AnyContains(red, std::string("Message file ") + name +

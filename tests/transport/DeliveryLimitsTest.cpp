@@ -13,6 +13,7 @@
 #include "support/TempDirectory.h"
 #include "transport/DeliveryProgress.h"
 #include "transport/SmtpDelivery.h"
+#include "transport/StageFixture.h"
 
 namespace orvex {
 namespace {
@@ -42,12 +43,9 @@ Counts Merge(std::initializer_list<Counts> parts) {
   return all;
 }
 
-class DeliveryLimitsTest : public testing::Test {
+class DeliveryLimitsTest : public test::StageFixture {
  protected:
-  void SetUp() override {
-    list_ = temp_.MakeList("Sales");
-    std::filesystem::create_directories(list_ + "Outbox");
-  }
+  DeliveryLimitsTest() : StageFixture({"Outbox"}) { clock_.Set({2026, 12, 7, 10, 0, 0, 0, 60}); }
 
   // maillist.ini for the relay with extra General lines such as "MaxRecipients=100".
   void Settings(int port, const std::string& extra) {
@@ -67,25 +65,17 @@ class DeliveryLimitsTest : public testing::Test {
   void Cycle() {
     TAccount list;
     list.Load(list_);
-    MessageNamer namer(clock_);
+    MessageNamer namer(clock_);  // a new one each cycle, as the service makes it
     const Environment env{clock_, random_, log_, namer};
-    MailClient smtp(25, {.connect = 5s, .reply = 5s, .dataEnd = 5s});
+    MailClient smtp(25, kLimits);
     DeliverOutbox(list, smtp, env);
   }
 
-  Lines Files(const std::string& dir) const { return test::FileNamesIn(list_ + dir); }
-  Lines RedEntries() const { return log_.Texts(LogColour::Red); }
   static std::vector<std::size_t> Sizes(const FakeSmtpRelay& relay) {
     std::vector<std::size_t> sizes;
     for (const auto& d : relay.Deliveries()) sizes.push_back(d.recipients.size());
     return sizes;
   }
-
-  test::TempDirectory temp_;
-  std::string list_;
-  test::RecordingLogger log_;
-  test::FakeClock clock_{{2026, 12, 7, 10, 0, 0, 0, 60}};
-  test::FakeRandom random_;
 };
 
 TEST_F(DeliveryLimitsTest, PostGoesOutInBatchesOverOneConnection) {

@@ -212,7 +212,7 @@ class OAuthSmtpTest : public testing::Test {
     smtp.password = token;
     try {
       SmtpOpen(smtp, SmtpAuth::OAuth2, log_);
-      SmtpQuit(smtp);
+      smtp.Quit();
     } catch (const std::exception& error) {
       failure_ = error.what();
       smtp.Disconnect();

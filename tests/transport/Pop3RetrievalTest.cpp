@@ -14,6 +14,7 @@
 #include "support/Fakes.h"
 #include "support/ScriptedServer.h"
 #include "support/TempDirectory.h"
+#include "transport/StageFixture.h"
 
 namespace orvex {
 namespace {
@@ -39,18 +40,14 @@ Script Then(Script script, const Script& more) {
   return script;
 }
 
-class Pop3RetrievalTest : public testing::Test {
+class Pop3RetrievalTest : public test::StageFixture {
  protected:
-  void SetUp() override {
-    list_ = temp_.MakeList("Sales");
-    std::filesystem::create_directories(list_ + "Inbox");
-  }
-
+  Pop3RetrievalTest() : StageFixture({"Inbox"}) {}
   // Names in order A.msg, B.msg, ... as a namer would give them.
   std::string NextName(const std::string&) { return std::string(1, char('A' + named_++)) + ".msg"; }
 
   void Retrieve(const std::vector<const ScriptedServer*>& servers,
-                MailTimeLimits limits = {.connect = 5s, .reply = 5s, .dataEnd = 5s}) {
+                MailTimeLimits limits = kLimits) {
     MailClient pop3(110, limits);
     auto mailbox = [&](int n) {
       return Pop3Mailbox{"127.0.0.1", servers[n - 1]->Port(), "user" + std::to_string(n),
@@ -63,11 +60,6 @@ class Pop3RetrievalTest : public testing::Test {
 
   Lines InboxFiles() const { return test::FileNamesIn(list_ + "Inbox"); }
 
-  Lines RedEntries() const { return log_.Texts(LogColour::Red); }
-
-  test::TempDirectory temp_;
-  std::string list_;
-  test::RecordingLogger log_;
   Pop3WorkItems work_;
   int named_ = 0;
 };

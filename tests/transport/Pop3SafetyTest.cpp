@@ -13,6 +13,7 @@
 #include "support/ScriptedServer.h"
 #include "support/TempDirectory.h"
 #include "transport/Pop3Retrieval.h"
+#include "transport/StageFixture.h"
 
 namespace orvex {
 namespace {
@@ -54,16 +55,11 @@ Script Fetched(int k, const std::string& id, const std::string& body,
           Hear(), Say(dele)};
 }
 
-class Pop3SafetyTest : public testing::Test {
+class Pop3SafetyTest : public test::StageFixture {
  protected:
-  void SetUp() override {
-    list_ = temp_.MakeList("Sales");
-    std::filesystem::create_directories(list_ + "Inbox");
-  }
-  void TearDown() override { ClearFileFaults(); }
-
+  Pop3SafetyTest() : StageFixture({"Inbox"}) {}
   void Retrieve(const ScriptedServer& server, Pop3Limits limits = {},
-                MailTimeLimits time = {.connect = 5s, .reply = 5s, .dataEnd = 5s}) {
+                MailTimeLimits time = kLimits) {
     log_.entries.clear();
     MailClient pop3(110, time);
     auto mailbox = [&](int) { return Pop3Mailbox{"127.0.0.1", server.Port(), "box", "pw"}; };
@@ -73,15 +69,11 @@ class Pop3SafetyTest : public testing::Test {
         limits);
   }
   Lines Inbox() const { return test::FileNamesIn(list_ + "Inbox"); }
-  Lines Red() const { return log_.Texts(LogColour::Red); }
   std::string SavedIds() const {
     return temp_.Exists("Data/Sales/Pop3Saved1.lst") ? temp_.Read("Data/Sales/Pop3Saved1.lst")
                                                      : "<none>";
   }
 
-  test::TempDirectory temp_;
-  std::string list_;
-  test::RecordingLogger log_;
   Pop3WorkItems work_;
   int named_ = 0;
 };
@@ -95,8 +87,8 @@ TEST_F(Pop3SafetyTest, MessageOverTheBoundByListStaysOnTheServer) {
   Retrieve(server, {.maxMessageSize = 4096, .maxPerCycle = 500});
   EXPECT_EQ(server.Transcript(), (Lines{"<connect>", "USER box", "PASS pw", "STAT", "UIDL 1",
                                         "LIST 1", "UIDL 2", "LIST 2", "RETR 2", "DELE 2", "Quit"}));
-  EXPECT_EQ(Red(), Lines{"Message #1 in mailbox box@127.0.0.1 (5000 bytes) is over "
-                         "Pop3MaxMessageSize (4096 bytes): left on the server"});
+  EXPECT_EQ(RedEntries(), Lines{"Message #1 in mailbox box@127.0.0.1 (5000 bytes) is over "
+                                "Pop3MaxMessageSize (4096 bytes): left on the server"});
   EXPECT_EQ(Inbox(), Lines{"M1.msg"});
   EXPECT_EQ(temp_.Read("Data/Sales/Inbox/M1.msg"), "Subject: s\r\n\r\nx\r\n");
 }
@@ -120,9 +112,9 @@ TEST_P(EndlessMessageTest, LongerThanTheBoundWhileReadIsAbandoned) {
                                             Say("+OK 2 second"), Hear(), Say("+OK 2 10"), Hear(),
                                             Say("-ERR no more today"), Hear()})});
   Retrieve(server, {.maxMessageSize = 64 * 1024, .maxPerCycle = 500});
-  EXPECT_EQ(Red(), (Lines{"Message #2 in mailbox box@127.0.0.1 is longer than "
-                          "Pop3MaxMessageSize (65536 bytes): left on the server",
-                          test::FetchFailedLine(1, "Sales", server.Port())}));
+  EXPECT_EQ(RedEntries(), (Lines{"Message #2 in mailbox box@127.0.0.1 is longer than "
+                                 "Pop3MaxMessageSize (65536 bytes): left on the server",
+                                 test::FetchFailedLine(1, "Sales", server.Port())}));
   EXPECT_EQ(Inbox(), Lines{"M1.msg"});  // and no partial file
   EXPECT_EQ(SavedIds(), "Mailbox box@127.0.0.1:" + std::to_string(server.Port()) + "\r\nfirst\r\n");
   // The next session deletes message 1 unfetched.
@@ -156,7 +148,7 @@ TEST_F(Pop3SafetyTest, StopRequestEndsAnEndlessTransferWithinASecond) {
   stopper.join();
   ResetStopRequest();
   EXPECT_LT(ended - requested, 1s);
-  EXPECT_EQ(Red(), Lines{"Program terminated"});
+  EXPECT_EQ(RedEntries(), Lines{"Program terminated"});
   EXPECT_TRUE(Inbox().empty());
 }
 
@@ -171,13 +163,13 @@ TEST_F(Pop3SafetyTest, SavedMessageIsDeletedUnfetchedAfterARefusedDelete) {
        Then(LoggedIn(0), {Hear()})});
   const std::string header = "Mailbox box@127.0.0.1:" + std::to_string(server.Port()) + "\r\n";
   Retrieve(server);
-  EXPECT_EQ(Red(), Lines{"-ERR locked"});
+  EXPECT_EQ(RedEntries(), Lines{"-ERR locked"});
   EXPECT_EQ(SavedIds(), header + "id-a\r\nid-b\r\n");
   Retrieve(server);
-  EXPECT_EQ(Red(), Lines{"-ERR still locked"});
+  EXPECT_EQ(RedEntries(), Lines{"-ERR still locked"});
   EXPECT_EQ(SavedIds(), header + "id-a\r\n");  // id-b is gone from the server
   Retrieve(server);
-  EXPECT_TRUE(Red().empty());
+  EXPECT_TRUE(RedEntries().empty());
   Retrieve(server);
   EXPECT_EQ(SavedIds(), "<none>");
   const Lines transcript = server.Transcript();
@@ -221,9 +213,9 @@ TEST_F(Pop3SafetyTest, IdThatCannotBeWrittenLeavesTheMessageOnTheServer) {
                          Then(Then(LoggedIn(1), Fetched(1, "id-a", "a\r\n")), {Hear()})});
   InjectFileFault({FileOperation::Write, 1, 1, ENOSPC, "Pop3Saved1.lst"});
   Retrieve(server);
-  ASSERT_EQ(Red().size(), 2u);
-  EXPECT_NE(Red()[0].find("No space left on device"), std::string::npos) << Red()[0];
-  EXPECT_EQ(Red()[1], test::FetchFailedLine(1, "Sales", server.Port()));
+  ASSERT_EQ(RedEntries().size(), 2u);
+  EXPECT_NE(RedEntries()[0].find("No space left on device"), std::string::npos) << RedEntries()[0];
+  EXPECT_EQ(RedEntries()[1], test::FetchFailedLine(1, "Sales", server.Port()));
   EXPECT_TRUE(Inbox().empty());
   Retrieve(server);
   EXPECT_EQ(Inbox(), Lines{"M1.msg"});

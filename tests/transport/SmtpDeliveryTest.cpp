@@ -14,6 +14,7 @@
 #include "support/Fakes.h"
 #include "support/ScriptedServer.h"
 #include "support/TempDirectory.h"
+#include "transport/StageFixture.h"
 
 namespace orvex {
 namespace {
@@ -50,32 +51,19 @@ Script QuitAndEnd() {
   return {Hear()};
 }
 
-class SmtpDeliveryTest : public testing::Test {
+class SmtpDeliveryTest : public test::StageFixture {
  protected:
-  void SetUp() override {
-    list_ = temp_.MakeList("Sales");
-    std::filesystem::create_directories(list_ + "Outbox");
-    me_ = LocalHostName();
-  }
+  SmtpDeliveryTest() : StageFixture({"Outbox"}) { me_ = LocalHostName(); }
 
   void Deliver(const ScriptedServer* server, OutboxRecipients recipients, std::string user = {},
-               std::string password = {},
-               MailTimeLimits limits = {.connect = 5s, .reply = 5s, .dataEnd = 5s}) {
+               std::string password = {}, MailTimeLimits limits = kLimits) {
     MailClient smtp(25, limits);
     SmtpSettings settings{"127.0.0.1", server ? server->Port() : 1, user,
                           password,    "sales@lists.test",          "sales-request@lists.test"};
     DeliverOutboxFiles(list_, settings, recipients, {}, clock_, smtp, log_);
   }
 
-  Lines Files(const std::string& dir) const { return test::FileNamesIn(list_ + dir); }
-
-  Lines RedEntries() const { return log_.Texts(LogColour::Red); }
-
-  test::TempDirectory temp_;
-  std::string list_;
   std::string me_;
-  test::RecordingLogger log_;
-  test::FakeClock clock_;
 };
 
 TEST_F(SmtpDeliveryTest, ListPostWithAuthenticationExactExchange) {

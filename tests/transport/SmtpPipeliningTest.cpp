@@ -26,6 +26,7 @@
 #include "support/TestCertificates.h"
 #include "transport/SmtpDelivery.h"
 #include "transport/SmtpSession.h"
+#include "transport/StageFixture.h"
 
 namespace orvex {
 namespace {
@@ -60,27 +61,20 @@ Script Greeted(const Lines& extensions) {
   return s;
 }
 
-class SmtpPipeliningTest : public testing::Test {
+class SmtpPipeliningTest : public test::StageFixture {
  protected:
-  void SetUp() override {
-    list_ = temp_.MakeList("Sales");
-    std::filesystem::create_directories(list_ + "Outbox");
+  SmtpPipeliningTest() : StageFixture({"Outbox"}) {
     me_ = LocalHostName();
+    clock_.Set({2026, 12, 7, 10, 0, 0, 0, 60});
   }
 
   void Deliver(const ScriptedServer& server, const Lines& members) {
-    MailClient smtp(25, {.connect = 5s, .reply = 5s, .dataEnd = 5s});
+    MailClient smtp(25, kLimits);
     SmtpSettings settings{"127.0.0.1", server.Port(), "", "", "sales@lists.test", "req@lists.test"};
     DeliverOutboxFiles(list_, settings, {members, {}}, {}, clock_, smtp, log_);
   }
 
-  Lines Files(const std::string& dir) const { return test::FileNamesIn(list_ + dir); }
-
-  test::TempDirectory temp_;
-  std::string list_;
   std::string me_;
-  test::RecordingLogger log_;
-  test::FakeClock clock_{{2026, 12, 7, 10, 0, 0, 0, 60}};
 };
 
 // The fake reads the whole batch before it answers anything: a client that waited for the reply

@@ -16,6 +16,7 @@
 #include "support/TestCertificates.h"
 #include "transport/Pop3Retrieval.h"
 #include "transport/SmtpDelivery.h"
+#include "transport/StageFixture.h"
 
 namespace orvex {
 namespace {
@@ -49,38 +50,22 @@ std::string ColonForm(const std::string& digest) {
   return text;
 }
 
-class StageTlsTest : public testing::Test {
+class StageTlsTest : public test::StageFixture {
  protected:
-  void SetUp() override {
-    list_ = temp_.MakeList("Sales");
-    std::filesystem::create_directories(list_ + "Outbox");
-    std::filesystem::create_directories(list_ + "Inbox");
-    me_ = LocalHostName();
-  }
+  StageTlsTest() { me_ = LocalHostName(); }
 
   void Deliver(const ScriptedServer& server, MailSecurity security, std::string user = {}) {
-    MailClient smtp(25, {.connect = 5s, .reply = 5s, .dataEnd = 5s});
+    MailClient smtp(25, kLimits);
     SmtpSettings settings{"127.0.0.1", server.Port(),      user,
                           "pa:ss",     "sales@lists.test", "sales-request@lists.test"};
     settings.security = security;
     DeliverOutboxFiles(list_, settings, {{"a@x.test"}, {}}, smtp, log_);
   }
 
-  Lines Files(const std::string& dir) const { return test::FileNamesIn(list_ + dir); }
-
-  Lines RedEntries() const { return log_.Texts(LogColour::Red); }
-
-  test::TempDirectory temp_;
   TestCertificateAuthority authority_;
   test::ScopedTrustStore trust_{authority_.CertificatePem(), temp_.Path() + "trust"};
   std::string pem_ = authority_.Issue("DNS:localhost,IP:127.0.0.1").pem;
-  std::string list_;
   std::string me_;
-  test::RecordingLogger log_;
-  test::FakeClock clock_;
-  test::FakeRandom random_;
-  MessageNamer namer_{clock_};
-  Environment env_{clock_, random_, log_, namer_};
 };
 
 TEST_F(StageTlsTest, StartTlsSaysEhloAgainAndTakesOnlyTheSecondReply) {

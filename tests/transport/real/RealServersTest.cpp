@@ -142,7 +142,7 @@ TEST_F(RealServersTest, DeliversPostDigestAndNoticeThroughPostfix) {
     probe.port = std::stoi(HarnessSetting("ORVEX_SMTP_PORT"));
     probe.Connect();
     EXPECT_TRUE(SmtpGreet(probe).pipelining);
-    SmtpQuit(probe);
+    probe.Quit();
   }
   TAccount list;
   list.Load(list_);
