@@ -175,10 +175,11 @@ std::optional<std::string> LoopbackListener::NextRequest(std::chrono::seconds li
     }
     request.append(buffer, static_cast<std::size_t>(n));
     const auto end = request.find("\r\n");
-    if (end == std::string::npos) {
-      if (request.size() > kMaximumRequest) Answer(414, "Request too long.");
+    if (end == std::string::npos ? request.size() > kMaximumRequest : end > kMaximumRequest) {
+      Answer(414, "Request too long.");
       continue;
     }
+    if (end == std::string::npos) continue;
     // "GET <target> HTTP/1.1": the target is all that matters.
     const std::string line = request.substr(0, end);
     const auto first = line.find(' ');

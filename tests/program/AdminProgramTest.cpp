@@ -163,6 +163,15 @@ TEST_F(AdminProgramTest, SetChecksTypeAndRangeAndWritesOnlyGoodValues) {
       {"NoSuchKey", "1", 1, ""},
       {"LastChecked", "yesterday", 1, ""},
       {"Name", "two\nlines", 1, ""},
+      {"SmtpAuthMethod", "OAuth2", 0, "oauth2"},
+      {"Pop3AuthMethod3", "password", 0, "password"},
+      {"Pop3AuthMethod1", "token", 1, ""},
+      {"OAuthProvider", "Microsoft", 0, "microsoft"},
+      {"OAuthProvider", "yahoo", 1, ""},
+      {"OAuthTokenUrl", "https://auth.example.org/token", 0, "https://auth.example.org/token"},
+      {"OAuthTokenUrl", "http://auth.example.org/token", 1, ""},
+      {"OAuthDeviceUrl", "https://a b", 1, ""},
+      {"OAuthClientSecret", "secret", 2, ""},
   };
   for (const Case& c : cases) {
     const std::string before = ReadText(List("maillist.ini"));
