@@ -67,6 +67,9 @@ int RunAdmin(int argc, const char* const* argv, const std::string& programFileDi
   listCreate->add_option("--control", create.control, "control (command) address")->required();
   listCreate->add_option("--moderator", create.moderator, "moderator's address")->required();
   listCreate->add_option("--from", create.from, "envelope sender (default: the list address)");
+  listCreate->add_option("--provider", create.provider,
+                         "fill in the servers of gmail, outlook, microsoft365, yahoo, icloud, "
+                         "fastmail or gmx, with the list address as the account");
   listCreate->callback(
       [&] { action = [&](const Session& s) { return ListCreate(s, create, out); }; });
 
