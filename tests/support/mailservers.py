@@ -53,7 +53,8 @@ import urllib.parse
 POP3_ACCOUNTS = {"alice": "alice-secret", "bob": "bob-secret", "empty": "empty-secret"}
 OAUTH_TOKENS = {user: "orvex-test-token-" + user for user in POP3_ACCOUNTS}
 SMTP_DOMAIN = "lists.test"
-SMTP_MAILBOXES = ["sub%d" % n for n in range(1, 51)] + ["joe", "digest1", "digest2", "paused"]
+SMTP_MAILBOXES = ["sub%d" % n for n in range(1, 51)] + [
+    "joe", "digest1", "digest2", "paused", "oauth"]
 START_LIMIT = 60.0  # seconds for a server to answer
 
 
