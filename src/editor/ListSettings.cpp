@@ -102,7 +102,8 @@ void TOrvexEditorForm::LoadListSettings(const IniFile& source) {
          source.ReadString(kGeneral, "Name" + number, ""),
          TrimBlanks(DecipherPassword(source.ReadString(kGeneral, "Password" + number, ""))),
          source.ReadInteger(kGeneral, "Pop3Security" + number, 0),
-         source.ReadString(kGeneral, "Pop3TlsFingerprint" + number, "")});
+         source.ReadString(kGeneral, "Pop3TlsFingerprint" + number, ""),
+         source.ReadString(kGeneral, "Pop3AuthMethod" + number, "")});
   }
   pop3Model_->SetServers(std::move(servers));
 
@@ -175,6 +176,11 @@ void TOrvexEditorForm::SaveListSettings() {
     ini.WriteString(kGeneral, "Password" + number, EncipherPassword(servers[i].password));
     ini.WriteInteger(kGeneral, "Pop3Security" + number, servers[i].security);
     ini.WriteString(kGeneral, "Pop3TlsFingerprint" + number, TrimBlanks(servers[i].tlsFingerprint));
+    // A server without one of its own must not keep the method of a server deleted before it.
+    if (servers[i].authMethod.empty())
+      ini.DeleteKey(kGeneral, "Pop3AuthMethod" + number);
+    else
+      ini.WriteString(kGeneral, "Pop3AuthMethod" + number, servers[i].authMethod);
   }
   ini.WriteInteger(kGeneral, "SmtpSecurity", SMTPSecurity->StoredValue());
   ini.WriteString(kGeneral, "SmtpTlsFingerprint", TrimBlanks(TextOf(smtpFingerprint_)));
@@ -222,12 +228,14 @@ void TOrvexEditorForm::AddPop3Server() {
   form3_->Password->setText(QStringLiteral("password"));
   form3_->Security->SetStoredValue(0);
   form3_->Fingerprint->clear();
+  form3_->AuthMethod->SetStoredValue(0);
   if (form3_->exec() != QDialog::Accepted) return;
   pop3Model_->Append(
       {TrimBlanks(EncodeText(form3_->Host->text())), std::to_string(form3_->Port->StoredValue()),
        TrimBlanks(EncodeText(form3_->User->text())),
        TrimBlanks(EncodeText(form3_->Password->text())), form3_->Security->StoredValue(),
-       TrimBlanks(EncodeText(form3_->Fingerprint->text()))});
+       TrimBlanks(EncodeText(form3_->Fingerprint->text())),
+       form3_->AuthMethod->StoredValue() == 1 ? "oauth2" : ""});
   NotSaved();
 }
 
@@ -249,13 +257,17 @@ void TOrvexEditorForm::EditPop3Server() {
   const FieldText password = show(form3_->Password, server.password);
   const FieldText fingerprint = show(form3_->Fingerprint, server.tlsFingerprint);
   form3_->Security->SetStoredValue(server.security);
+  const long long method = AuthMethodChoice(server.authMethod);
+  form3_->AuthMethod->SetStoredValue(method);
   if (form3_->exec() != QDialog::Accepted) return;
+  const long long chosen = form3_->AuthMethod->StoredValue();
   pop3Model_->Replace(
       row,
       {TrimBlanks(host.BytesFor(form3_->Host->text())), std::to_string(form3_->Port->StoredValue()),
        TrimBlanks(user.BytesFor(form3_->User->text())),
        TrimBlanks(password.BytesFor(form3_->Password->text())), form3_->Security->StoredValue(),
-       TrimBlanks(fingerprint.BytesFor(form3_->Fingerprint->text()))});
+       TrimBlanks(fingerprint.BytesFor(form3_->Fingerprint->text())),
+       chosen == method ? server.authMethod : AuthMethodText(chosen, server.authMethod)});
   NotSaved();
 }
 

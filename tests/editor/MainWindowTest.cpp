@@ -665,7 +665,8 @@ class MainWindowTest : public QObject {
     editor.dir.Write(
         "Data/L/maillist.ini",
         "[General]\r\nName=L\r\nPop3Count=3\r\nPop3Host1=one\r\nPop3Port1=110\r\nName1=u1\r\n"
-        "Pop3Host2=two\r\nPop3Port2=111\r\nName2=u2\r\nPop3Host3=three\r\nPop3Port3=x\r\n");
+        "Pop3Host2=two\r\nPop3Port2=111\r\nName2=u2\r\nPop3AuthMethod2=oauth2\r\n"
+        "Pop3Host3=three\r\nPop3Port3=x\r\nPop3AuthMethod1=OAuth2\r\n");
     editor.OpenList("L");
     auto* view = editor.Find<QTableView>("POP3");
     QVERIFY(!editor.Find<QPushButton>("Pop3Edit")->isEnabled());
@@ -687,6 +688,8 @@ class MainWindowTest : public QObject {
       QCOMPARE(dialog->Host->text(), QStringLiteral("three"));
       QCOMPARE(dialog->Port->value(), 110);
       QCOMPARE(dialog->focusWidget(), dialog->Host);
+      // The deleted second server's OAuth 2.0 sign-in did not pass to this one.
+      QCOMPARE(dialog->AuthMethod->currentIndex(), 0);
       dialog->User->setText(QStringLiteral(" u3 "));
       QTest::mouseClick(dialog->OkButton, Qt::LeftButton);
     });
@@ -699,8 +702,8 @@ class MainWindowTest : public QObject {
     const std::string file = editor.ListFile("L", "maillist.ini");
     QVERIFY2(
         file.find("Pop3Count=2\r\nPop3Host1=one\r\nPop3Port1=110\r\nName1=u1\r\nPop3Host2=three\r\n"
-                  "Pop3Port2=110\r\nName2=u3\r\nPop3Host3=three\r\nPop3Port3=x\r\nAddress=\r\n") !=
-            std::string::npos,
+                  "Pop3Port2=110\r\nName2=u3\r\nPop3Host3=three\r\nPop3Port3=x\r\n"
+                  "Pop3AuthMethod1=OAuth2\r\nAddress=\r\n") != std::string::npos,
         file.c_str());
   }
 
