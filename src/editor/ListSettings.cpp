@@ -17,6 +17,7 @@
 #include "editor/ChoiceBox.h"
 #include "editor/Dialogs.h"
 #include "editor/MessageBoxes.h"
+#include "editor/OAuthPage.h"
 #include "editor/OrvexEditorForm.h"
 #include "editor/Pop3ServerModel.h"
 #include "editor/SubscriberModel.h"
@@ -90,6 +91,7 @@ void TOrvexEditorForm::LoadListSettings(const IniFile& source) {
   ListHeaders->setChecked(source.ReadBool(kGeneral, "ListHeaders", false));
   BounceLimit->SetStoredValue(source.ReadInteger(kGeneral, "BounceLimit", 0));
   FromRewrite->SetStoredValue(source.ReadInteger(kGeneral, "FromRewrite", 0));
+  oauthPage_->Load(source);
   ApplyKeepRule();
 
   std::vector<Pop3Server> servers;
@@ -189,6 +191,7 @@ void TOrvexEditorForm::SaveListSettings() {
   ini.WriteBool(kGeneral, "ListHeaders", ListHeaders->isChecked());
   ini.WriteInteger(kGeneral, "BounceLimit", BounceLimit->StoredValue());
   ini.WriteInteger(kGeneral, "FromRewrite", FromRewrite->StoredValue());
+  oauthPage_->Save(ini);
   for (int index : kNoticeWriteOrder) {
     const NoticeSlotInfo& info = kNoticeSlots[static_cast<std::size_t>(index)];
     const NoticeSlot& slot = slots_[static_cast<std::size_t>(index)];
@@ -208,6 +211,19 @@ void TOrvexEditorForm::SaveListSettings() {
 }
 
 // POP3 servers.
+
+void TOrvexEditorForm::SignInList() {
+  if (currentListDir_.empty() || listIsNew_ || !listSaved_) {
+    boxes_.Show(this, BoxKind::Warning,
+                QStringLiteral("Save the list first: the sign-in reads its saved settings."),
+                BoxButtons::Ok);
+    return;
+  }
+  std::string list = currentListDir_;
+  while (!list.empty() && list.back() == '/') list.pop_back();
+  list = list.substr(list.rfind('/') + 1);
+  RunSignInDialog(this, programDirectory_, list);
+}
 
 int TOrvexEditorForm::SelectedPop3Row() const {
   const auto rows = POP3->selectionModel()->selectedRows();

@@ -29,6 +29,7 @@
 #include "editor/Dialogs.h"
 #include "editor/ListFiles.h"
 #include "editor/MessageBoxes.h"
+#include "editor/OAuthPage.h"
 #include "editor/Pop3ServerModel.h"
 #include "editor/SubscriberModel.h"
 #include "editor/TlsSettings.h"
@@ -118,6 +119,10 @@ TOrvexEditorForm::TOrvexEditorForm(std::string programDirectory, MessageBoxes& b
   PageControl1->addTab(CreateGeneralPage(), QStringLiteral("&General"));
   PageControl1->addTab(CreateTemplatesPage(), QStringLiteral("&Templates"));
   PageControl1->addTab(CreateSubscribersPage(), QStringLiteral("S&ubscribers"));
+  oauthPage_ = new OAuthPage(PageControl1);
+  PageControl1->addTab(oauthPage_, QStringLiteral("S&ign-in"));
+  connect(oauthPage_, &OAuthPage::Changed, this, &TOrvexEditorForm::NotSaved);
+  connect(oauthPage_->SignIn, &QPushButton::clicked, this, &TOrvexEditorForm::SignInList);
   PageControl1->setGeometry(4, 4, 510, 463);
 
   QWidget* right = CreateRightColumn();

@@ -41,6 +41,8 @@ class TForm4;
 enum class QueryResult { Proceed, Abort };
 enum class Closing { No, Yes };
 
+class OAuthPage;
+
 class TOrvexEditorForm final : public QWidget {
   Q_OBJECT
 
@@ -87,6 +89,8 @@ class TOrvexEditorForm final : public QWidget {
   // Runs one operator action; an error ends it and is shown in an error box.
   bool RunAction(const std::function<void()>& action);
 
+  // "Sign in…" of the Sign-in page: `orvex-admin oauth login` for the saved list.
+  void SignInList();
   void LoadListSettings(const IniFile& source);
   void SaveListSettings();
   void ApplyKeepRule();
@@ -198,6 +202,7 @@ class TOrvexEditorForm final : public QWidget {
   QLineEdit* Find = nullptr;
 
   QCheckBox* UseDialUp = nullptr;
+  OAuthPage* oauthPage_ = nullptr;
   QWidget* dialUpFields_ = nullptr;
   QComboBox* DialUp = nullptr;
   BoundedSpinBox* Attempts = nullptr;

@@ -499,6 +499,10 @@ void VisitMailbox(const Visit& v) {
 
 }  // namespace
 
+void Pop3SignInWithToken(MailClient& pop3) {
+  Pop3AuthenticateOAuth(pop3);
+}
+
 Pop3Limits ReadPop3Limits(const IniFile& config) {
   Pop3Limits limits;
   const long long size = config.ReadInteger("General", "Pop3MaxMessageSize",

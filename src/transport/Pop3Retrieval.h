@@ -70,6 +70,11 @@ void RetrieveMailboxes(int count, const std::function<Pop3Mailbox(int number)>& 
                        const MessageNameSource& names, Logger& log, Pop3WorkItems& work,
                        const Pop3Limits& limits = {});
 
+// AUTH XOAUTH2 (or OAUTHBEARER) with the access token in the client's password field, as a
+// mailbox with Pop3AuthMethod<n> oauth2 signs in; after the greeting (and STLS). A refusal raises
+// ProtocolReplyError with one readable line that never holds the token.
+void Pop3SignInWithToken(MailClient& pop3);
+
 // Writes `content` into `inboxDir` under a new name from `names`, by writing a partial file and
 // renaming it without replacing anything, so that no reader ever sees half a message and no
 // earlier file is overwritten. Returns the name.

@@ -22,6 +22,7 @@
 #include "editor/Dialogs.h"
 #include "platform/FaultInjection.h"
 #include "platform/FileSystem.h"
+#include "store/IniFile.h"
 #include "store/NameValueList.h"
 
 using namespace orvex;
@@ -658,6 +659,34 @@ class MainWindowTest : public QObject {
     QCOMPARE(editor.window->windowTitle(), QStringLiteral("ORVEX Configuration Editor : Ab"));
     QVERIFY(editor.Find<QPushButton>("SaveSettings")->isEnabled());
     QVERIFY(!editor.Find<QPushButton>("DeleteList")->isEnabled());
+  }
+
+  void SignInPageKeepsWhatItDoesNotChangeAndWantsASavedList() {
+    EditorFixture editor;
+    editor.dir.Write("Data/L/maillist.ini",
+                     "[General]\r\nName=L\r\nSmtpAuthMethod=OAuth2\r\nOAuthProvider=Microsoft\r\n"
+                     "OAuthClientId=abc\r\nOAuthClientSecret=" +
+                         EncipherPassword("s1") + "\r\n");
+    editor.OpenList("L");
+    QCOMPARE(editor.Find<QTabWidget>("PageControl1")->tabText(3), QStringLiteral("S&ign-in"));
+    QCOMPARE(editor.Find<ChoiceBox>("SmtpAuthMethod")->currentIndex(), 1);
+    QCOMPARE(editor.Find<ChoiceBox>("OAuthProvider")->currentIndex(), 1);
+    QCOMPARE(editor.Find<QLineEdit>("OAuthClientSecret")->text(), QStringLiteral("s1"));
+    editor.Type("OAuthTenant", QStringLiteral("consumers"));
+    QVERIFY(!editor.window->ListSaved());
+    // Not saved yet: the sign-in would read the old settings.
+    editor.Click("SignIn");
+    QCOMPARE(editor.boxes.asked.back().kind, BoxKind::Warning);
+    editor.Click("SaveSettings");
+    const std::string file = editor.ListFile("L", "maillist.ini");
+    QVERIFY2(file.find("SmtpAuthMethod=OAuth2\r\nOAuthProvider=Microsoft\r\nOAuthClientId=abc\r\n"
+                       "OAuthClientSecret=") != std::string::npos,
+             file.c_str());
+    QVERIFY2(file.find("OAuthTenant=consumers\r\n") != std::string::npos, file.c_str());
+    QVERIFY2(file.find("OAuthScope") == std::string::npos, file.c_str());
+    const IniFile saved = IniFile::FromText(file);
+    QCOMPARE(DecipherPassword(saved.ReadString("General", "OAuthClientSecret", "")),
+             std::string("s1"));
   }
 
   void Pop3ServersAreEditedDeletedAndRenumbered() {

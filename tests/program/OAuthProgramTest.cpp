@@ -281,6 +281,38 @@ std::vector<test::ServerStep> RelayTaking(const std::string& token) {
           Say("221 bye")};
 }
 
+TEST_F(OAuthProgramTest, CheckSignsInWithTheTokenAndSaysWhyAnAccountHasNone) {
+  FakeAuthServer server(pem_, [](const HttpRequest&) { return test::OAuthError("invalid_grant"); });
+  const std::string challenge = "eyJzdGF0dXMiOiI0MDEifQ==";
+  ScriptedServer pop3({{Say("+OK ready"), Hear(), SayRaw("+OK\r\nSASL XOAUTH2\r\n.\r\n"),
+                        test::HearBearer("ACCESS-1", "+ " + challenge, "-ERR refused"),
+                        Say("+OK signed in"), Hear(), Say("+OK 0 0"), Hear()}});
+  ScriptedServer relay({{Say("220 relay"), Hear(), Say("250-relay"), Say("250 AUTH XOAUTH2"),
+                         test::HearBearer("ACCESS-1", "334 " + challenge, "535 refused"),
+                         Say("235 accepted"), Hear()}});
+  // Mailbox 2 is another account, whose sign-in was revoked.
+  MakeList(
+      "birds", server,
+      "SmtpHost=127.0.0.1\r\nSmtpPort=" + std::to_string(relay.Port()) +
+          "\r\nPop3Count=2\r\nPop3Host1=127.0.0.1\r\nPop3Port1=" + std::to_string(pop3.Port()) +
+          "\r\nName1=birds@x.test\r\nPop3AuthMethod1=oauth2\r\nPop3Host2=127.0.0.1\r\n"
+          "Pop3Port2=1\r\nName2=owls@x.test\r\nPop3AuthMethod2=oauth2\r\n");
+  dir_.Write("Data/birds/oauth.ini",
+             "[birds@x.test]\r\nRefreshToken=REFRESH-1\r\nAccessToken=ACCESS-1\r\n"
+             "AccessTokenExpires=4000000000\r\n[owls@x.test]\r\nRefreshToken=REFRESH-2\r\n");
+  test::ChildProcess check = Admin({"check", "birds"});
+  ASSERT_EQ(check.WaitForExit(60s), 1) << check.Stdout() << check.Stderr();
+  const std::string out = Flat(check.Stdout());
+  EXPECT_NE(out.find("ok done ok: +OK 0 0"), std::string::npos) << out;
+  EXPECT_NE(out.find("ok done ok: logged in as birds@x.test (OAuth 2.0)"), std::string::npos)
+      << out;
+  EXPECT_NE(out.find("FAILED token OAuth 2.0 sign-in of owls@x.test (list birds) was revoked"),
+            std::string::npos)
+      << out;
+  ExpectNoToken(out);
+  EXPECT_EQ(server.RequestsTo("/token").size(), 1u);  // only the account without a valid token
+}
+
 TEST_F(OAuthProgramTest, ServiceRefreshesFetchesAndDeliversAndPassesOverWhatItCannotSignIn) {
   FakeAuthServer server(pem_, [](const HttpRequest& request) -> HttpReply {
     if (request.form.at("grant_type") != "refresh_token")
