@@ -25,6 +25,7 @@
 #include "platform/Error.h"
 #include "platform/FileSystem.h"
 #include "store/IniFile.h"
+#include "store/ProviderPresets.h"
 #include "store/Settings.h"
 
 namespace orvex {
@@ -223,6 +224,37 @@ void TOrvexEditorForm::SignInList() {
   while (!list.empty() && list.back() == '/') list.pop_back();
   list = list.substr(list.rfind('/') + 1);
   RunSignInDialog(this, programDirectory_, list);
+}
+
+void TOrvexEditorForm::FillInProviderServers(int index) {
+  const ProviderPreset& preset = ProviderPresets()[static_cast<std::size_t>(index)];
+  const QString title = QString::fromLatin1(preset.title);
+  if (boxes_.Show(this, BoxKind::Confirmation,
+                  QStringLiteral("Replace the SMTP and POP3 servers with those of %1?").arg(title),
+                  BoxButtons::OkCancel) != BoxAnswer::Ok)
+    return;
+  // The provider's relay takes mail only from the account: the list address.
+  const std::string account = TrimBlanks(TextOf(address_));
+  const bool oauth = std::string_view(preset.authMethod) == "oauth2";
+  smtpHost_.edit->setText(QString::fromLatin1(preset.smtpHost));
+  SMTPPort->SetStoredValue(preset.smtpPort);
+  SMTPSecurity->SetStoredValue(preset.smtpSecurity);
+  smtpUser_.edit->setText(DecodeText(account));
+  from_.edit->setText(DecodeText(account));
+  FromRewrite->SetStoredValue(preset.fromRewrite);
+  MaxRecipients->SetStoredValue(preset.maxRecipients);
+  MaxRecipientsPerDay->SetStoredValue(preset.maxRecipientsPerDay);
+  std::vector<Pop3Server> servers;
+  if (*preset.pop3Host != '\0')
+    servers.push_back({preset.pop3Host, std::to_string(preset.pop3Port), account, "",
+                       preset.pop3Security, "", oauth ? "oauth2" : ""});
+  pop3Model_->SetServers(std::move(servers));
+  oauthPage_->SmtpAuthMethod->SetStoredValue(oauth ? 1 : 0);
+  if (std::string_view(preset.oauthProvider) == "google")
+    oauthPage_->Provider->SetStoredValue(0);
+  else if (std::string_view(preset.oauthProvider) == "microsoft")
+    oauthPage_->Provider->SetStoredValue(1);
+  NotSaved();
 }
 
 int TOrvexEditorForm::SelectedPop3Row() const {

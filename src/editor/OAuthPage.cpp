@@ -18,6 +18,7 @@
 #include "editor/SettingsText.h"
 #include "platform/Text.h"
 #include "store/IniFile.h"
+#include "store/ProviderPresets.h"
 
 namespace orvex {
 namespace {
@@ -69,7 +70,23 @@ OAuthPage::OAuthPage(QWidget* parent) : QWidget(parent) {
   SignIn->setToolTip(
       QStringLiteral("Signs the list's OAuth 2.0 account in through your browser (save first)"));
 
+  QStringList presets;
+  for (const ProviderPreset& preset : ProviderPresets())
+    presets << QString::fromLatin1(preset.title);
+  Preset = new ChoiceBox(presets, this);
+  Preset->setObjectName(QStringLiteral("ProviderPreset"));
+  Preset->SetStoredValue(-1);
+  FillIn = new QPushButton(QStringLiteral("Fill in servers"), this);
+  FillIn->setObjectName(QStringLiteral("FillInServers"));
+  FillIn->setToolTip(QStringLiteral(
+      "Replaces the SMTP and POP3 servers with the provider's, with the list address as the "
+      "account, and sets its sign-in, From rewriting and recipient limits"));
+
+  auto* presetRow = new QHBoxLayout;
+  presetRow->addWidget(Preset, 1);
+  presetRow->addWidget(FillIn);
   auto* form = new QFormLayout;
+  form->addRow(QStringLiteral("Provider preset"), presetRow);
   form->addRow(QStringLiteral("SMTP sign-in"), SmtpAuthMethod);
   form->addRow(QStringLiteral("Provider"), Provider);
   form->addRow(QStringLiteral("Client id"), ClientId);
@@ -93,6 +110,11 @@ OAuthPage::OAuthPage(QWidget* parent) : QWidget(parent) {
   layout->addLayout(row);
   layout->addStretch();
 
+  connect(FillIn, &QPushButton::clicked, this, [this] {
+    const long long index = Preset->StoredValue();
+    if (index >= 0 && index < static_cast<long long>(ProviderPresets().size()))
+      emit PresetChosen(static_cast<int>(index));
+  });
   for (ChoiceBox* box : {SmtpAuthMethod, Provider})
     connect(box, &ChoiceBox::Chosen, this, [this] { emit Changed(); });
   for (QLineEdit* edit : {ClientId, ClientSecret, Tenant, AuthorizeUrl, TokenUrl, DeviceUrl, Scope})

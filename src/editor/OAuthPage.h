@@ -36,9 +36,13 @@ class OAuthPage final : public QWidget {
   QLineEdit* DeviceUrl;
   QLineEdit* Scope;
   QPushButton* SignIn;
+  ChoiceBox* Preset;  // the providers of store/ProviderPresets.h, in their order
+  QPushButton* FillIn;
 
  signals:
   void Changed();
+  // "Fill in servers" with the preset of this index (ProviderPresets()).
+  void PresetChosen(int index);
 
  private:
   struct Loaded {

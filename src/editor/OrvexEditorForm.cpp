@@ -123,6 +123,7 @@ TOrvexEditorForm::TOrvexEditorForm(std::string programDirectory, MessageBoxes& b
   PageControl1->addTab(oauthPage_, QStringLiteral("S&ign-in"));
   connect(oauthPage_, &OAuthPage::Changed, this, &TOrvexEditorForm::NotSaved);
   connect(oauthPage_->SignIn, &QPushButton::clicked, this, &TOrvexEditorForm::SignInList);
+  connect(oauthPage_, &OAuthPage::PresetChosen, this, &TOrvexEditorForm::FillInProviderServers);
   PageControl1->setGeometry(4, 4, 510, 463);
 
   QWidget* right = CreateRightColumn();

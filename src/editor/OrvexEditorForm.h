@@ -91,6 +91,9 @@ class TOrvexEditorForm final : public QWidget {
 
   // "Sign in…" of the Sign-in page: `orvex-admin oauth login` for the saved list.
   void SignInList();
+  // "Fill in servers": the provider preset's servers, sign-in, From rewriting and limits, with
+  // the list address as the account, after the operator confirms the replacement.
+  void FillInProviderServers(int index);
   void LoadListSettings(const IniFile& source);
   void SaveListSettings();
   void ApplyKeepRule();

@@ -689,6 +689,44 @@ class MainWindowTest : public QObject {
              std::string("s1"));
   }
 
+  void AProviderPresetFillsInTheServersOnceConfirmed() {
+    EditorFixture editor;
+    editor.dir.Write("Data/L/maillist.ini",
+                     "[General]\r\nName=L\r\nAddress=l@outlook.test\r\nPop3Count=2\r\n"
+                     "Pop3Host1=a\r\nPop3Host2=b\r\n");
+    editor.OpenList("L");
+    auto* preset = editor.Find<ChoiceBox>("ProviderPreset");
+    preset->SetStoredValue(preset->findText(QStringLiteral("Outlook.com")));
+    editor.boxes.Queue(BoxAnswer::Cancel);
+    editor.Click("FillInServers");
+    QVERIFY(editor.window->ListSaved());  // nothing replaced
+    editor.boxes.Queue(BoxAnswer::Ok);
+    editor.Click("FillInServers");
+    QVERIFY(!editor.window->ListSaved());
+    editor.Click("SaveSettings");
+    const IniFile saved = IniFile::FromText(editor.ListFile("L", "maillist.ini"));
+    const std::pair<const char*, const char*> expected[] = {
+        {"SMTPHOST", "smtp-mail.outlook.com"},
+        {"SMTPPort", "587"},
+        {"SmtpSecurity", "1"},
+        {"SMTPUser", "l@outlook.test"},
+        {"From", "l@outlook.test"},
+        {"SmtpAuthMethod", "oauth2"},
+        {"OAuthProvider", "microsoft"},
+        {"Pop3Count", "1"},
+        {"Pop3Host1", "outlook.office365.com"},
+        {"Pop3Port1", "995"},
+        {"Pop3Security1", "2"},
+        {"Name1", "l@outlook.test"},
+        {"Pop3AuthMethod1", "oauth2"},
+        {"FromRewrite", "2"},
+        {"MaxRecipients", "100"},
+        {"MaxRecipientsPerDay", "300"},
+    };
+    for (const auto& [key, value] : expected)
+      QCOMPARE(saved.ReadString("General", key, "?"), std::string(value));
+  }
+
   void Pop3ServersAreEditedDeletedAndRenumbered() {
     EditorFixture editor;
     editor.dir.Write(
