@@ -9,8 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <thread>
 
 #include "oauth/BrowserFlow.h"
@@ -58,6 +60,24 @@ int Occurrences(const std::string& text, const std::string& part) {
   for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
   return n;
 }
+
+// Removes an environment variable while it lives.
+class ScopedUnset {
+ public:
+  explicit ScopedUnset(const char* name) : name_(name) {
+    if (const char* value = std::getenv(name)) old_ = value;
+    ::unsetenv(name);
+  }
+  ~ScopedUnset() {
+    if (old_) ::setenv(name_, old_->c_str(), 1);
+  }
+  ScopedUnset(const ScopedUnset&) = delete;
+  ScopedUnset& operator=(const ScopedUnset&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
 
 // A GET as a browser makes it, without following redirects: the status, the Location and the body.
 struct Page {
@@ -208,6 +228,8 @@ TEST_F(OAuthProgramTest, BrowserFlowTakesOnlyTheRedirectOfItsOwnState) {
         200, R"({"access_token":"ACCESS-1","refresh_token":"REFRESH-1","expires_in":3600})", {}};
   });
   MakeList("birds", server);
+  // No desktop for the child: it must not open a real browser at the test's address.
+  const ScopedUnset display("DISPLAY"), wayland("WAYLAND_DISPLAY");
   test::ChildProcess login = Admin({"oauth", "login", "birds", "--flow", "browser"});
   ASSERT_TRUE(login.WaitForOutput(server.Url("/authorize?"), 30s)) << login.Stderr();
   const std::string out = login.Stdout();
