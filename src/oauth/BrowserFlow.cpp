@@ -156,16 +156,24 @@ std::optional<std::string> LoopbackListener::NextRequest(std::chrono::seconds li
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return std::nullopt;
-    const int watched = clientFd_ >= 0 ? clientFd_ : listenFd_;
-    pollfd fds[2] = {{watched, POLLIN, 0}, {StopEventDescriptor(), POLLIN, 0}};
-    const int ready = ::poll(fds, 2, static_cast<int>(std::min<long long>(left.count(), 1000)));
+    // The listener is watched also while a connection is open: browsers open connections in
+    // advance and may leave one idle while the request comes on another.
+    pollfd fds[3] = {{listenFd_, POLLIN, 0},
+                     {StopEventDescriptor(), POLLIN, 0},
+                     {clientFd_ >= 0 ? clientFd_ : -1, POLLIN, 0}};
+    const int ready = ::poll(fds, 3, static_cast<int>(std::min<long long>(left.count(), 1000)));
     if (ready < 0 && errno != EINTR) throw SystemError("Cannot wait for the browser", errno);
-    if (ready <= 0 || (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
-    if (clientFd_ < 0) {
-      clientFd_ = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (ready <= 0) continue;
+    const bool clientReady = clientFd_ >= 0 && (fds[2].revents & (POLLIN | POLLHUP | POLLERR));
+    if (!clientReady && (fds[0].revents & POLLIN) != 0) {
+      const int accepted = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (accepted < 0) continue;
+      if (clientFd_ >= 0) ::close(clientFd_);  // an idle connection gives way to the new one
+      clientFd_ = accepted;
       request.clear();
       continue;
     }
+    if (!clientReady) continue;
     char buffer[1024];
     const ssize_t n = ::read(clientFd_, buffer, sizeof buffer);
     if (n <= 0) {

@@ -111,7 +111,16 @@ TEST(LoopbackListenerTest, GivesEachRequestTargetAndBoundsTheRequest) {
   ASSERT_GT(listener.Port(), 0);
   std::string first, second;
   std::thread browser([&] {
+    // A connection opened in advance and left idle, as browsers do, must not block the rest.
+    const int idle = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(listener.Port()));
+    ::connect(idle, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // orders the scenario only
     first = Browse(listener.Port(), "GET " + std::string(9000, 'a') + " HTTP/1.1\r\n\r\n");
+    ::close(idle);
     second = Browse(listener.Port(), "GET /?code=C&state=S HTTP/1.1\r\nHost: x\r\n\r\n");
   });
   const auto target = listener.NextRequest(std::chrono::seconds(20));
