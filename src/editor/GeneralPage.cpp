@@ -15,7 +15,7 @@
 #include "editor/BoundedSpinBox.h"
 #include "editor/ChoiceBox.h"
 #include "editor/Pop3ServersGroup.h"
-#include "editor/TlsSettings.h"
+#include "editor/SecurityChoices.h"
 #include "platform/Error.h"
 #include "store/IniFile.h"
 

@@ -15,7 +15,7 @@
 #include "editor/Dialogs.h"
 #include "editor/MessageBoxes.h"
 #include "editor/Pop3ServerModel.h"
-#include "editor/TlsSettings.h"
+#include "editor/SecurityChoices.h"
 #include "platform/Error.h"
 #include "store/IniFile.h"
 

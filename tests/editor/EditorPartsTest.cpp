@@ -11,10 +11,10 @@
 #include "editor/BoundedSpinBox.h"
 #include "editor/ListFiles.h"
 #include "editor/Pop3ServerModel.h"
+#include "editor/SecurityChoices.h"
 #include "editor/SettingsText.h"
 #include "editor/StartUp.h"
 #include "editor/SubscriberModel.h"
-#include "editor/TlsSettings.h"
 #include "platform/InstanceLock.h"
 
 using namespace orvex;
