@@ -17,6 +17,7 @@
 #include "editor/Pop3ServersGroup.h"
 #include "editor/SecurityChoices.h"
 #include "platform/Error.h"
+#include "platform/Text.h"
 #include "store/IniFile.h"
 
 namespace orvex {
@@ -237,7 +238,7 @@ void GeneralPage::Load(const IniFile& source) {
 }
 
 void GeneralPage::CheckFingerprints() const {
-  if (!IsCertificateFingerprint(TrimBlanks(smtpFingerprint_.Bytes())))
+  if (!IsCertificateFingerprint(Trim(smtpFingerprint_.Bytes(), Blanks::ControlsButNul)))
     throw Error(FingerprintRefusal(QStringLiteral("the SMTP server")).toStdString());
   pop3_->CheckFingerprints();
 }
@@ -273,7 +274,7 @@ void GeneralPage::Save(IniFile& ini) const {
   flag("Moderate Subscription", ModSS->isChecked());
   pop3_->Save(ini);
   number("SmtpSecurity", SMTPSecurity->StoredValue());
-  text("SmtpTlsFingerprint", TrimBlanks(smtpFingerprint_.Bytes()));
+  text("SmtpTlsFingerprint", std::string(Trim(smtpFingerprint_.Bytes(), Blanks::ControlsButNul)));
   number("MaxRecipients", MaxRecipients->StoredValue());
   number("MaxRecipientsPerDay", MaxRecipientsPerDay->StoredValue());
   flag("ListHeaders", ListHeaders->isChecked());

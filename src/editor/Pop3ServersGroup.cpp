@@ -17,6 +17,7 @@
 #include "editor/Pop3ServerModel.h"
 #include "editor/SecurityChoices.h"
 #include "platform/Error.h"
+#include "platform/Text.h"
 #include "store/IniFile.h"
 
 namespace orvex {
@@ -24,6 +25,11 @@ namespace {
 
 // More mailboxes than any list has; a damaged count cannot make the load run without end.
 constexpr long long kMaximumPop3Count = 1000;
+
+// What the server's fields keep: no blanks (codes 1 to 32) at either end.
+std::string Trimmed(std::string_view text) {
+  return std::string(Trim(text, Blanks::ControlsButNul));
+}
 
 }  // namespace
 
@@ -63,7 +69,7 @@ Pop3ServersGroup::Pop3ServersGroup(MessageBoxes& boxes, const ActionRunner& run,
 void Pop3ServersGroup::SetDialog(TForm3* dialog) {
   dialog_ = dialog;
   dialog_->SetAcceptCheck([this] {
-    if (IsCertificateFingerprint(TrimBlanks(EncodeText(dialog_->Fingerprint->text())))) return true;
+    if (IsCertificateFingerprint(Trimmed(EncodeText(dialog_->Fingerprint->text())))) return true;
     boxes_.Show(dialog_, BoxKind::Error, FingerprintRefusal(QStringLiteral("this POP3 server")),
                 BoxButtons::Ok);
     return false;
@@ -80,7 +86,7 @@ void Pop3ServersGroup::Load(const IniFile& source) {
       return source.ReadString(kGeneralSection, key + number, def);
     };
     servers.push_back({text("Pop3Host", ""), text("Pop3Port", "110"), text("Name", ""),
-                       TrimBlanks(DecipherPassword(text("Password", ""))),
+                       Trimmed(DecipherPassword(text("Password", ""))),
                        source.ReadInteger(kGeneralSection, "Pop3Security" + number, 0),
                        text("Pop3TlsFingerprint", "")});
   }
@@ -91,7 +97,7 @@ void Pop3ServersGroup::Load(const IniFile& source) {
 void Pop3ServersGroup::CheckFingerprints() const {
   const auto& servers = model_->Servers();
   for (std::size_t i = 0; i < servers.size(); ++i)
-    if (!IsCertificateFingerprint(TrimBlanks(servers[i].tlsFingerprint)))
+    if (!IsCertificateFingerprint(Trimmed(servers[i].tlsFingerprint)))
       throw Error(
           FingerprintRefusal(
               QStringLiteral("POP3 server %1 (%2)").arg(i + 1).arg(DecodeText(servers[i].host)))
@@ -111,7 +117,7 @@ void Pop3ServersGroup::Save(IniFile& ini) const {
     text("Name", servers[i].user);
     text("Password", EncipherPassword(servers[i].password));
     ini.WriteInteger(kGeneralSection, "Pop3Security" + number, servers[i].security);
-    text("Pop3TlsFingerprint", TrimBlanks(servers[i].tlsFingerprint));
+    text("Pop3TlsFingerprint", Trimmed(servers[i].tlsFingerprint));
   }
 }
 
@@ -136,10 +142,9 @@ void Pop3ServersGroup::AddServer() {
   dialog_->Fingerprint->clear();
   if (dialog_->exec() != QDialog::Accepted) return;
   model_->Append(
-      {TrimBlanks(EncodeText(dialog_->Host->text())), std::to_string(dialog_->Port->StoredValue()),
-       TrimBlanks(EncodeText(dialog_->User->text())),
-       TrimBlanks(EncodeText(dialog_->Password->text())), dialog_->Security->StoredValue(),
-       TrimBlanks(EncodeText(dialog_->Fingerprint->text()))});
+      {Trimmed(EncodeText(dialog_->Host->text())), std::to_string(dialog_->Port->StoredValue()),
+       Trimmed(EncodeText(dialog_->User->text())), Trimmed(EncodeText(dialog_->Password->text())),
+       dialog_->Security->StoredValue(), Trimmed(EncodeText(dialog_->Fingerprint->text()))});
   emit Changed();
 }
 
@@ -162,12 +167,12 @@ void Pop3ServersGroup::EditServer() {
   const FieldText fingerprint = show(dialog_->Fingerprint, server.tlsFingerprint);
   dialog_->Security->SetStoredValue(server.security);
   if (dialog_->exec() != QDialog::Accepted) return;
-  model_->Replace(row, {TrimBlanks(host.BytesFor(dialog_->Host->text())),
-                        std::to_string(dialog_->Port->StoredValue()),
-                        TrimBlanks(user.BytesFor(dialog_->User->text())),
-                        TrimBlanks(password.BytesFor(dialog_->Password->text())),
-                        dialog_->Security->StoredValue(),
-                        TrimBlanks(fingerprint.BytesFor(dialog_->Fingerprint->text()))});
+  model_->Replace(
+      row,
+      {Trimmed(host.BytesFor(dialog_->Host->text())), std::to_string(dialog_->Port->StoredValue()),
+       Trimmed(user.BytesFor(dialog_->User->text())),
+       Trimmed(password.BytesFor(dialog_->Password->text())), dialog_->Security->StoredValue(),
+       Trimmed(fingerprint.BytesFor(dialog_->Fingerprint->text()))});
   emit Changed();
 }
 

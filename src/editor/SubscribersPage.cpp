@@ -13,6 +13,7 @@
 #include "editor/MessageBoxes.h"
 #include "editor/SubscriberModel.h"
 #include "platform/FileSystem.h"
+#include "platform/Text.h"
 
 namespace orvex {
 
@@ -105,7 +106,8 @@ void SubscribersPage::NewSubscriber() {
     SelectionChanged();
     return;
   }
-  model_->Add(address, TrimBlanks(EncodeText(dialog_->Password->text())));
+  model_->Add(address,
+              std::string(Trim(EncodeText(dialog_->Password->text()), Blanks::ControlsButNul)));
   emit Changed();
   SelectionChanged();
 }
