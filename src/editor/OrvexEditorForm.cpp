@@ -183,12 +183,10 @@ void TOrvexEditorForm::UpdateActions() {
   deleteList_->setEnabled(PagesShown() && listSaved_);
 }
 
-void TOrvexEditorForm::LoadListSettings(const IniFile& source) {
-  general_->Load(source);
-  templates_->Load(source);
-  NameValueList lines;
-  if (!currentListDir_.empty()) lines.LoadFromFile(currentListDir_ + "subscribers.ini");
-  subscribers_->Load(std::move(lines));
+void TOrvexEditorForm::ShowList(const IniFile& settings, NameValueList subscribers) {
+  general_->Load(settings);
+  templates_->Load(settings);
+  subscribers_->Load(std::move(subscribers));
   ShowPages(true);
   listSaved_ = true;
   UpdateActions();
@@ -238,7 +236,8 @@ QueryResult TOrvexEditorForm::QuerySaveChanges(Closing closing) {
     ShowPages(false);
     ShowNoListCaption();
   } else {
-    LoadListSettings(IniFile(currentListDir_ + "maillist.ini"));
+    ListContent stored = ReadListFiles(currentListDir_);
+    ShowList(stored.settings, std::move(stored.subscribers));
   }
   UpdateActions();
   return QueryResult::Proceed;
@@ -286,16 +285,18 @@ std::string TOrvexEditorForm::SelectList() {
 void TOrvexEditorForm::ChangeCurrentList() {
   const std::string chosen = SelectList();
   if (chosen.empty() || chosen == currentListDir_) return;
+  // Read whole before anything is asked or shown: a list that cannot be read is not opened, and
+  // the one shown stays as it is.
+  ListContent list = ReadListFiles(chosen);
   if (QuerySaveChanges(Closing::No) == QueryResult::Abort) return;
   currentListDir_ = chosen;
-  LoadListSettings(IniFile(currentListDir_ + "maillist.ini"));
+  ShowList(list.settings, std::move(list.subscribers));
   templates_->ShowChosenSlot();
 }
 
 void TOrvexEditorForm::CreateNewList() {
   if (QuerySaveChanges(Closing::No) == QueryResult::Abort) return;
-  LoadListSettings(IniFile::FromText(DefaultListText()));
-  subscribers_->Load(NameValueList());
+  ShowList(IniFile::FromText(DefaultListText()), NameValueList());
   listSaved_ = false;
   currentListDir_ = NewListDirectory(programDirectory_, clock_);
   templates_->ChooseNoSlot();

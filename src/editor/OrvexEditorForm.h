@@ -19,6 +19,7 @@ class DialUpGroup;
 class GeneralPage;
 class IniFile;
 class MessageBoxes;
+class NameValueList;
 class SubscribersPage;
 class TemplatesPage;
 class TForm2;
@@ -68,7 +69,8 @@ class TOrvexEditorForm final : public QWidget {
   // Runs one operator action; an error ends it and is shown in an error box.
   bool RunAction(const std::function<void()>& action);
 
-  void LoadListSettings(const IniFile& source);
+  // Shows a list on the pages, saved as it stands.
+  void ShowList(const IniFile& settings, NameValueList subscribers);
   void SaveListSettings();
   void ShowPages(bool shown);
   void ShowNoListCaption();

@@ -15,6 +15,7 @@
 #include "editor/SettingsText.h"
 #include "editor/StartUp.h"
 #include "editor/SubscriberModel.h"
+#include "platform/Error.h"
 #include "platform/InstanceLock.h"
 
 using namespace orvex;
@@ -357,6 +358,17 @@ class EditorPartsTest : public QObject {
     dir.MakeList("20261207023354123");
     dir.MakeList("20261207023354123-2");
     QCOMPARE(NewListDirectory(dir.Path(), stopped), dir.Path() + "Data/20261207023354123-3/");
+    // And when even the counter's names are taken: a clear error, not an endless search.
+    for (int counter = 3; counter < 1000; ++counter)
+      std::filesystem::create_directory(dir.Path() + "Data/20261207023354123-" +
+                                        std::to_string(counter));
+    try {
+      NewListDirectory(dir.Path(), stopped);
+      QFAIL("a name was found although every one is taken");
+    } catch (const Error& error) {
+      QCOMPARE(std::string(error.what()),
+               "No free name for a new list directory in " + dir.Path() + "Data/");
+    }
   }
 
   void InterlockRefusesBesideTheServiceAndHandsOverToAFirstEditor() {

@@ -5,6 +5,8 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "EditorTestSupport.h"
@@ -89,6 +91,73 @@ class MainWindowTest : public QObject {
       QCOMPARE(editor.window->QuerySaveChanges(Closing::No), QueryResult::Proceed);
       QCOMPARE(editor.boxes.asked.size(), std::size_t{1});
     }
+  }
+
+  void AListWhoseFilesCannotBeReadIsNotOpened_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>(
+        "fault");  // an errno for the read of the file; 0: a directory in its place
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("subscribers unreadable")
+        << QStringLiteral("subscribers.ini") << EIO << QString::fromUtf8(std::strerror(EIO));
+    QTest::newRow("a directory for subscribers")
+        << QStringLiteral("subscribers.ini") << 0 << QStringLiteral("not a regular file");
+    QTest::newRow("settings unreadable")
+        << QStringLiteral("maillist.ini") << EACCES << QString::fromUtf8(std::strerror(EACCES));
+  }
+  void AListWhoseFilesCannotBeReadIsNotOpened() {
+    QFETCH(QString, file);
+    QFETCH(int, fault);
+    QFETCH(QString, reason);
+    EditorFixture editor;
+    const std::string settings = "[General]\r\nName=L\r\n";
+    const std::string members = "ann@example.org=,pw\r\n";
+    editor.dir.Write("Data/L/maillist.ini", settings);
+    if (fault == 0)
+      std::filesystem::create_directory(editor.dir.Path() + "Data/L/subscribers.ini");
+    else
+      editor.dir.Write("Data/L/subscribers.ini", members);
+    // The selection dialog reads maillist.ini once for the list's name; opening reads it again.
+    if (fault != 0)
+      InjectFileFault({FileOperation::Read, file == QStringLiteral("maillist.ini") ? 2 : 1, 0,
+                       fault, file.toStdString()});
+    editor.OpenList("L");
+    ClearFileFaults();
+
+    QCOMPARE(editor.boxes.asked.size(), std::size_t{1});
+    QCOMPARE(editor.boxes.asked[0].kind, BoxKind::Error);
+    QCOMPARE(editor.boxes.asked[0].text,
+             QStringLiteral("Cannot read ") + QString::fromStdString(editor.dir.Path()) +
+                 QStringLiteral("Data/L/") + file + QStringLiteral(": ") + reason +
+                 QStringLiteral("\r\nThe list was not opened."));
+    // Nothing is shown, so nothing can be saved over the files.
+    QVERIFY(!editor.window->PagesShown());
+    QVERIFY(editor.window->CurrentListDir().empty());
+    QCOMPARE(editor.window->windowTitle(), kNoList);
+    QVERIFY(!editor.Find<QPushButton>("SaveSettings")->isEnabled());
+    QCOMPARE(editor.ListFile("L", "maillist.ini"), settings);
+    if (fault != 0) QCOMPARE(editor.ListFile("L", "subscribers.ini"), members);
+  }
+
+  void AnUnreadableListLeavesTheShownListAsItWas() {
+    EditorFixture editor;
+    editor.dir.Write("Data/L/maillist.ini", "[General]\r\nName=Shown\r\n");
+    editor.dir.Write("Data/M/maillist.ini", "[General]\r\nName=Other\r\n");
+    editor.dir.Write("Data/M/subscribers.ini", "ann@example.org=,pw\r\n");
+    editor.OpenList("L");
+    editor.Type("Address", QStringLiteral("edited@example.org"));
+
+    InjectFileFault({FileOperation::Read, 1, 0, EIO, "M/subscribers.ini"});
+    editor.OpenList("M");
+    ClearFileFaults();
+    // Refused before the question about the shown list's changes.
+    QCOMPARE(editor.boxes.asked.size(), std::size_t{1});
+    QCOMPARE(editor.boxes.asked[0].kind, BoxKind::Error);
+    QCOMPARE(editor.window->CurrentListDir(), editor.dir.Path() + "Data/L/");
+    QCOMPARE(editor.Find<QLineEdit>("ListName")->text(), QStringLiteral("Shown"));
+    QCOMPARE(editor.Find<QLineEdit>("Address")->text(), QStringLiteral("edited@example.org"));
+    QVERIFY(!editor.window->ListSaved());
+    QCOMPARE(editor.ListFile("M", "subscribers.ini"), std::string("ann@example.org=,pw\r\n"));
   }
 
   void ChangingToTheShownListAsksNothing() {
