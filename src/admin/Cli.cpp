@@ -163,6 +163,30 @@ int RunAdmin(int argc, const char* const* argv, const std::string& programFileDi
     action = [&](const Session& s) { return Failed(s, list, out); };
   });
 
+  std::string token;
+  std::optional<std::string> reason;
+  auto* held = app.add_subcommand("held", "messages waiting for the moderator; approve or reject");
+  held->add_option("LIST", list);
+  auto* heldApprove = held->add_subcommand("approve", "distribute a held post, or subscribe");
+  heldApprove->add_option("LIST", list)->required();
+  heldApprove->add_option("TOKEN", token)->required();
+  heldApprove->callback([&] {
+    action = [&](const Session& s) { return HeldDecide(s, list, token, true, std::nullopt, out); };
+  });
+  auto* heldReject = held->add_subcommand("reject", "drop a held message");
+  heldReject->add_option("LIST", list)->required();
+  heldReject->add_option("TOKEN", token)->required();
+  heldReject->add_option("--reason", reason,
+                         "sent to the poster with the \"Post rejected\" notice");
+  heldReject->callback([&] {
+    action = [&](const Session& s) { return HeldDecide(s, list, token, false, reason, out); };
+  });
+  held->callback([&] {
+    if (action) return;
+    if (list.empty()) throw CLI::RequiredError("LIST");
+    action = [&](const Session& s) { return Held(s, list, out); };
+  });
+
   auto* check = app.add_subcommand(
       "check", "every POP3 mailbox and the relay: connect, TLS, log in; sends and deletes nothing");
   check->add_option("LIST", list)->required();

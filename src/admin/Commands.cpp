@@ -26,6 +26,8 @@
 #include "processing/Address.h"
 #include "processing/Commands.h"
 #include "processing/Commit.h"
+#include "processing/FromRewrite.h"
+#include "processing/Moderation.h"
 #include "processing/Notices.h"
 #include "store/Account.h"
 #include "store/CycleRecord.h"
@@ -167,7 +169,8 @@ void PrintMessage(const Session& session, std::ostream& out, const Json& json,
 // processing does: the stores and the notices of one change become visible together or not at
 // all.
 void ChangeMembers(const Session& session, const std::string& name,
-                   const std::function<void(ProcessingContext&)>& change) {
+                   const std::function<void(ProcessingContext&)>& change,
+                   DmarcPolicies* dmarc = nullptr) {
   session.RefuseWhileEditorOpen();
   const std::string directory = session.ListDirectory(name);
   const ListLock lock = session.LockList(name, directory);
@@ -182,7 +185,7 @@ void ChangeMembers(const Session& session, const std::string& name,
   // otherwise finishing it later would put back the stores it carries over this change.
   RecoverInterruptedCommit(account, session.Env());
   CommitGroup group(account, session.Env());
-  ProcessingContext context{account, session.Env(), group};
+  ProcessingContext context{account, session.Env(), group, dmarc};
   change(context);
   try {
     group.Commit();
@@ -800,6 +803,99 @@ int FailedRetry(const Session& session, const std::string& list, const std::stri
   }
   PrintMessage(session, out, Json{{"list", list}, {"file", file}, {"to", origin}},
                file + " moved back to " + origin + "/; the next cycle takes it.");
+  return kExitDone;
+}
+
+// ---- Held/
+// ------------------------------------------------------------------------------------------
+
+std::string FormatDay(long long day) {
+  const LocalDateTime t = FromDays(static_cast<double>(day));
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", t.year, t.month, t.day);
+  return text;
+}
+
+int Held(const Session& session, const std::string& list, std::ostream& out) {
+  const std::string directory = session.ListDirectory(list);
+  const ListLock lock = session.LockList(list, directory);
+  const long long days = LoadSettings(directory).ReadInteger(kGeneral, "Days", 7);
+  Json json = Json::array();
+  Table table{{"TOKEN", "KIND", "SENDER", "SUBJECT", "DATE", "SIZE", "EXPIRES"}, {}};
+  for (const HeldEntry& entry :
+       ReadHeldEntries(LoadStore(directory + std::string(kHeldStoreFile)))) {
+    if (entry.state != HeldState::Held) continue;
+    const std::string kind = entry.kind == HeldKind::Post ? "post" : "subscription";
+    // Removed by the first pass on this day.
+    const std::string expires = FormatDay(entry.day + days);
+    json.push_back({{"token", entry.token},
+                    {"kind", kind},
+                    {"sender", entry.sender},
+                    {"subject", entry.subject},
+                    {"date", entry.date},
+                    {"size", entry.size},
+                    {"expires", expires}});
+    table.rows.push_back({entry.token, kind, entry.sender, entry.subject, entry.date,
+                          std::to_string(entry.size), expires});
+  }
+  Print(session, out, Json{{"list", list}, {"held", json}}, table);
+  return kExitDone;
+}
+
+int HeldDecide(const Session& session, const std::string& list, const std::string& token,
+               bool approve, const std::optional<std::string>& reason, std::ostream& out) {
+  if (!IsModerationToken(token))
+    throw AdminError("\"" + token + "\" is not a token (26 letters and digits 2-7); " +
+                         "`orvex-admin held " + list + "` lists them.",
+                     kExitUsage);
+  if (approve && reason) throw AdminError("--reason goes with reject only.", kExitUsage);
+  SystemTxtResolver resolver;
+  DmarcPolicies dmarc(resolver);
+  HeldDecision decision;
+  ChangeMembers(
+      session, list,
+      [&](ProcessingContext& context) {
+        decision = DecideHeld(context, token, approve ? Verdict::Approve : Verdict::Reject,
+                              reason.value_or(""), "from the shell");
+        switch (decision.outcome) {
+          case DecisionOutcome::Done:
+            return;
+          case DecisionOutcome::AlreadyApproved:
+            throw AdminError("The message under " + LowerCase(token) +
+                             " was approved already; nothing was done.");
+          case DecisionOutcome::AlreadyRejected:
+            throw AdminError("The message under " + LowerCase(token) +
+                             " was rejected already; nothing was done.");
+          case DecisionOutcome::Unknown:
+            break;
+        }
+        throw AdminError("Nothing waits under the token " + LowerCase(token) + " in \"" + list +
+                         "\" (expired, or never issued); `orvex-admin held " + list +
+                         "` lists what waits.");
+      },
+      &dmarc);
+  const HeldEntry& entry = decision.entry;
+  const bool post = entry.kind == HeldKind::Post;
+  std::string result = approve ? "approved" : "rejected";
+  std::string detail;
+  if (approve && post)
+    detail = decision.distributed ? "the post is queued for the members"
+                                  : "the post was distributed before; not again";
+  else if (approve)
+    detail = entry.sender + " is subscribed";
+  else if (decision.told)
+    detail = "the sender is told the reason";
+  else
+    detail = "dropped";
+  PrintMessage(session, out,
+               Json{{"list", list},
+                    {"token", entry.token},
+                    {"kind", post ? "post" : "subscription"},
+                    {"sender", entry.sender},
+                    {"result", result},
+                    {"distributed", decision.distributed},
+                    {"senderTold", decision.told}},
+               entry.token + ": " + result + " (" + detail + ")");
   return kExitDone;
 }
 

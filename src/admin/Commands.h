@@ -51,6 +51,13 @@ int Failed(const Session& session, const std::string& list, std::ostream& out);
 int FailedRetry(const Session& session, const std::string& list, const std::string& file,
                 const std::optional<std::string>& to, std::ostream& out);
 
+// The messages waiting for the moderator: token, kind, sender, subject, date, size, expiry.
+int Held(const Session& session, const std::string& list, std::ostream& out);
+// Approves or rejects one held message under the list's lock, with the effects of the
+// moderator's answer by mail; the outputs go to Outbox/ for the service to deliver.
+int HeldDecide(const Session& session, const std::string& list, const std::string& token,
+               bool approve, const std::optional<std::string>& reason, std::ostream& out);
+
 // Reads one password (one line, at most 4096 characters) and prints its enciphered text.
 int Passwd(bool json, std::istream& in, std::ostream& out);
 

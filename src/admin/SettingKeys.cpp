@@ -124,6 +124,7 @@ const std::vector<NoticeSection>& NoticeSections() {
       {"Moderate", true},
       {"NS-Moderate", true},
       {"Subscription request", true},
+      {"Post rejected", true},
       {"Digest", true},
       {"Digest message", false},
   };

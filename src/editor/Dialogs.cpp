@@ -10,7 +10,7 @@
 
 #include "editor/BoundedSpinBox.h"
 #include "editor/ChoiceBox.h"
-#include "editor/TlsSettings.h"
+#include "editor/SecurityChoices.h"
 #include "platform/Text.h"
 
 namespace orvex {

@@ -24,13 +24,14 @@ const std::array<NoticeSlotInfo, kNoticeSlotCount> kNoticeSlots = {{
     {"Unsubscribe confirmation request", "Unsubscribe confirmation", "Unsubscribe confirmation",
      true},
     {"Paused because mail bounces", "Bounce pause", "Bounce pause", true},
+    {"Post rejected by the moderator", "Post rejected", "Post rejected", true},
 }};
 
 // Signature, Subscribe confirmation, Subscribe successfull, unSubscribe successfull, Digest on,
 // Digest off, Paused, Resumed, Nonsubscriber, Moderate, NS-Moderate, Digest, Digest message,
-// Subscription request, Unsubscribe confirmation, Bounce pause.
-const std::array<int, kNoticeSlotCount> kNoticeWriteOrder = {0, 1, 2, 3, 4,  5,  11, 12,
-                                                             6, 8, 7, 9, 10, 13, 14, 15};
+// Subscription request, Unsubscribe confirmation, Bounce pause, Post rejected.
+const std::array<int, kNoticeSlotCount> kNoticeWriteOrder = {0, 1, 2, 3,  4,  5,  11, 12, 6,
+                                                             8, 7, 9, 10, 13, 14, 15, 16};
 
 NoticeValue::NoticeValue(std::string bytes, bool mayBeCut)
     : bytes_(std::move(bytes)), mayBeCut_(mayBeCut) {

@@ -1,4 +1,4 @@
-// The 16 notice slots of the templates page: which section of maillist.ini each edits, and the
+// The 17 notice slots of the templates page: which section of maillist.ini each edits, and the
 // text of one slot as it moves between the file's bytes and the page's fields.
 #pragma once
 
@@ -16,7 +16,7 @@ struct NoticeSlotInfo {
   bool hasSubject;
 };
 
-inline constexpr int kNoticeSlotCount = 16;
+inline constexpr int kNoticeSlotCount = 17;
 extern const std::array<NoticeSlotInfo, kNoticeSlotCount> kNoticeSlots;
 // Slot indices in the order their sections are written.
 extern const std::array<int, kNoticeSlotCount> kNoticeWriteOrder;

@@ -45,6 +45,12 @@ std::string DirectoryOf(std::string_view path) {
   return std::string(path.substr(0, slash + 1));
 }
 
+std::string FileNameOf(std::string_view path) {
+  if (!path.empty() && path.back() == '/') path.remove_suffix(1);
+  const size_t slash = path.rfind('/');
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
 void SyncDirectory(const std::string& path) {
   const std::string dir = path.empty() ? "." : path;
   const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -87,4 +87,7 @@ void SyncDirectory(const std::string& path);
 // The directory part of a path, ending with "/" ("" for a bare name).
 std::string DirectoryOf(std::string_view path);
 
+// The last name of a path; a trailing "/" is passed over ("Data/birds/" gives "birds").
+std::string FileNameOf(std::string_view path);
+
 }  // namespace orvex

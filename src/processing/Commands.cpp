@@ -9,6 +9,7 @@
 #include "processing/Bounces.h"
 #include "processing/Distribution.h"
 #include "processing/ListHeaders.h"
+#include "processing/Moderation.h"
 #include "processing/Notices.h"
 
 namespace orvex {
@@ -100,6 +101,8 @@ Command RecognizeCommand(std::string_view subject, UnsubscribeConfirmation confi
 }
 
 bool ParseCommand(ProcessingContext& context, TMsg& msg) {
+  // "approve <token>" / "reject <token>": the moderator's answer, whatever else the subject says.
+  if (HandleModerationAnswer(context, msg)) return true;
   const Command command =
       RecognizeCommand(msg.Headers.Value("Subject"), ConfirmationSetting(context.list));
   if (command.kind == CommandKind::None) return false;
@@ -164,10 +167,12 @@ void Subscribe(ProcessingContext& context, std::string_view address, TMsg& msg) 
                              LogColour::White);
   } else if (confirm) {
     context.commit.Protect(StoreKind::Signatures);
-    if (CheckModeratorSignature(list.Signatures(), msg.Headers, Consume::Yes, context.env))
+    if (CheckModeratorSignature(list.Signatures(), msg.Headers, Consume::Yes, context.env)) {
+      SettleReturnedMessage(context, msg.Headers.Value("Message-Id"));
       ConfirmSubscription(context, address, "", CheckCode::No, nullptr);
-    else
+    } else {
       ForwardToModerator(context, msg, "Subscription request");
+    }
   } else {
     ConfirmSubscription(context, address, "", CheckCode::No, nullptr);
   }

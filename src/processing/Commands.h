@@ -40,6 +40,7 @@ Command RecognizeCommand(std::string_view subject,
                          UnsubscribeConfirmation confirmation = UnsubscribeConfirmation::Off);
 
 // True when the subject was a command (whether or not it succeeded). Failed commands are silent.
+// A moderation answer ("approve <token>", "reject <token>") is looked for first.
 bool ParseCommand(ProcessingContext& context, TMsg& msg);
 
 void Subscribe(ProcessingContext& context, std::string_view address, TMsg& msg);

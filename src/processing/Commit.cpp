@@ -22,16 +22,25 @@ struct StoreFile {
   StoreKind kind;
   const char* fileName;
 };
-constexpr std::array<StoreFile, 5> kStoreFiles = {
+constexpr std::array<StoreFile, kStoreKinds> kStoreFiles = {
     {{StoreKind::Subscribers, "subscribers.ini"},
      {StoreKind::Pending, "pending.ini"},
      {StoreKind::Signatures, "signatures.ini"},
      {StoreKind::Bounces, kBounceStoreFile.data()},
-     {StoreKind::Distributed, kDistributedStoreFile.data()}}};
+     {StoreKind::Distributed, kDistributedStoreFile.data()},
+     {StoreKind::Held, kHeldStoreFile.data()}}};
 constexpr std::string_view kRefusedRecordName = "commit.lst.refused";
 
 std::string DirectoryName(OutputDirectory directory) {
-  return directory == OutputDirectory::Outbox ? "Outbox" : "Digest";
+  switch (directory) {
+    case OutputDirectory::Outbox:
+      return "Outbox";
+    case OutputDirectory::Digest:
+      return "Digest";
+    case OutputDirectory::Held:
+      break;
+  }
+  return std::string(kHeldDirectory);
 }
 
 void MakeDirectory(const std::string& directory) {
@@ -93,20 +102,21 @@ bool InFolder(std::string_view target, std::initializer_list<std::string_view> f
   return false;
 }
 
-// What a commit of this list can name: its outputs in Outbox and Digest, its own stores, and
-// the Inbox and Digest files it handled. Anything else -- "../", an absolute path, another
-// folder -- did not come from a commit and must not be acted on.
+// What a commit of this list can name: its outputs in Outbox, Digest and Held, its own stores,
+// and the Inbox, Digest and Held files it handled. Anything else -- "../", an absolute path,
+// another folder -- did not come from a commit and must not be acted on.
 bool EntryAllowed(const RecordEntry& entry) {
   switch (entry.kind) {
     case RecordEntry::Output:
-      return PlainName(entry.scratch) && InFolder(entry.target, {"Outbox", "Digest"});
+      return PlainName(entry.scratch) &&
+             InFolder(entry.target, {"Outbox", "Digest", kHeldDirectory});
     case RecordEntry::Store:
       if (!PlainName(entry.scratch)) return false;
       for (const StoreFile& store : kStoreFiles)
         if (entry.target == store.fileName) return true;
       return false;
     case RecordEntry::Remove:
-      return InFolder(entry.target, {"Inbox", "Digest"});
+      return InFolder(entry.target, {"Inbox", "Digest", kHeldDirectory});
   }
   return false;
 }
@@ -162,6 +172,11 @@ void FinishCommit(const TAccount& list, const Environment& env,
       if (!FileExists(scratch)) continue;  // renamed before the interruption
       const std::string directory = DirectoryOf(target);
       outputDirectories.insert(directory);
+      // A held message's name is its token, which nothing else can hold.
+      if (InFolder(entry.target, {kHeldDirectory})) {
+        RenameFile(scratch, target);
+        continue;
+      }
       std::set<std::string> taken;
       std::string destination = target;
       const auto dot = target.rfind('.');
@@ -216,6 +231,7 @@ std::string SetRecordAside(const std::string& staging) {
 CommitGroup::CommitGroup(TAccount& list, const Environment& env) : list_(list), env_(env) {
   bounces_.LoadStoreFile(list.ListDir() + std::string(kBounceStoreFile));
   distributed_.LoadStoreFile(list.ListDir() + std::string(kDistributedStoreFile));
+  held_.LoadStoreFile(list.ListDir() + std::string(kHeldStoreFile));
 }
 
 NameValueList& CommitGroup::StoreList(StoreKind store) const {
@@ -228,6 +244,8 @@ NameValueList& CommitGroup::StoreList(StoreKind store) const {
       return bounces_;
     case StoreKind::Distributed:
       return distributed_;
+    case StoreKind::Held:
+      return held_;
     case StoreKind::Signatures:
       break;
   }
@@ -263,7 +281,13 @@ void CommitGroup::AbandonMessage() {
 void CommitGroup::AddOutput(OutputDirectory directory, std::string_view extension,
                             std::string content) {
   pendingBytes_ += content.size();
-  outputs_.push_back({directory, std::string(extension), std::move(content)});
+  outputs_.push_back({directory, std::string(extension), std::move(content), {}});
+}
+
+void CommitGroup::AddHeldFile(std::string_view token, std::string content) {
+  pendingBytes_ += content.size();
+  outputs_.push_back(
+      {OutputDirectory::Held, ".msg", std::move(content), std::string(token) + ".msg"});
 }
 
 void CommitGroup::Protect(StoreKind store) {
@@ -320,8 +344,10 @@ void CommitGroup::Commit() {
       const std::string directory = list_.ListDir() + directoryName + "/";
       MakeDirectory(directory);
       const std::string name =
-          FreshName(env_, directory, output.extension,
-                    taken[output.directory == OutputDirectory::Outbox ? 0 : 1]);
+          !output.fixedName.empty()
+              ? output.fixedName
+              : FreshName(env_, directory, output.extension,
+                          taken[output.directory == OutputDirectory::Outbox ? 0 : 1]);
       const std::string scratch = std::to_string(i) + ".out";
       scratchFiles.push_back(staging + scratch);
       WriteFileUnsynced(staging + scratch, output.content);
@@ -390,9 +416,10 @@ void RecoverInterruptedCommit(TAccount& list, const Environment& env) {
     for (const RecordEntry& entry : entries) {
       if (entry.kind != RecordEntry::Store) continue;
       for (const StoreFile& store : kStoreFiles) {
-        // The bounce and distribution stores are read by each new group, after this recovery.
+        // The bounce, distribution and held stores are read by each new group, after this
+        // recovery.
         if (entry.target != store.fileName || store.kind == StoreKind::Bounces ||
-            store.kind == StoreKind::Distributed)
+            store.kind == StoreKind::Distributed || store.kind == StoreKind::Held)
           continue;
         NameValueList& target = store.kind == StoreKind::Subscribers ? list.Subscribers()
                                 : store.kind == StoreKind::Pending   ? list.Pending()

@@ -15,10 +15,12 @@
 
 namespace orvex {
 
-enum class OutputDirectory { Outbox, Digest };
-// The first three live in the list object; the bounce counts and the record of distributed
-// posts belong to inbox processing alone.
-enum class StoreKind { Subscribers, Pending, Signatures, Bounces, Distributed };
+// Held: the messages that wait for the moderator, each under its token's name.
+enum class OutputDirectory { Outbox, Digest, Held };
+// The first three live in the list object; the bounce counts, the record of distributed posts
+// and the record of held messages belong to inbox processing alone.
+enum class StoreKind { Subscribers, Pending, Signatures, Bounces, Distributed, Held };
+inline constexpr std::size_t kStoreKinds = 6;
 
 // Raised when a group could not be made durable; nothing of it was published and the stores in
 // memory are back at the state of the group's start. Carries the errno of the failed system
@@ -37,7 +39,8 @@ class ECommitFailed : public Error {
 //   1. every output file and every changed store is written there under a scratch name;
 //   2. one file system sync makes them durable;
 //   3. "commit.lst" names each scratch file's destination and the files to delete (the handled
-//      Inbox files, the posts taken into a digest); it is replaced atomically -- the commit point;
+//      Inbox files, the posts taken into a digest, the held messages decided or expired); it is
+//      replaced atomically -- the commit point;
 //   4. the scratch files are renamed into place (outputs never over an existing file), the
 //      directories synced, the listed files deleted, and "commit.lst" removed.
 // A kill before step 3 leaves the messages in Inbox with nothing published; a kill after it is
@@ -57,16 +60,19 @@ class CommitGroup {
   // Queues a file for `directory`; its name is made at commit time with `extension` (".msg",
   // ".pri" or ".dig").
   void AddOutput(OutputDirectory directory, std::string_view extension, std::string content);
+  // Queues a held message: "Held/<token>.msg", the name fixed by its token.
+  void AddHeldFile(std::string_view token, std::string content);
   // Must be called before a store is changed, so that a failure can restore it.
   void Protect(StoreKind store);
   // A file (path relative to the list directory) to delete once the group is durable.
   void RemoveOnCommit(std::string relativePath);
 
-  // The bounce counts of the list (bounces.ini) and the Message-IDs of its distributed posts
-  // (distributed.ini), loaded when the group is made; a file that exists but cannot be read
-  // raises orvex::Error there.
+  // The bounce counts of the list (bounces.ini), the Message-IDs of its distributed posts
+  // (distributed.ini) and the messages held for the moderator (held.ini), loaded when the group
+  // is made; a file that exists but cannot be read raises orvex::Error there.
   NameValueList& Bounces() { return bounces_; }
   NameValueList& Distributed() { return distributed_; }
+  NameValueList& Held() { return held_; }
   std::size_t OutputCount() const { return outputs_.size(); }
   std::size_t MessageCount() const { return messages_; }
   std::size_t PendingBytes() const { return pendingBytes_; }
@@ -84,6 +90,7 @@ class CommitGroup {
     OutputDirectory directory;
     std::string extension;
     std::string content;
+    std::string fixedName;  // for Held: the token's file name
   };
   NameValueList& StoreList(StoreKind store) const;
   void Clear();
@@ -100,8 +107,9 @@ class CommitGroup {
   // StoreList hands these out like the list's stores.
   mutable NameValueList bounces_;
   mutable NameValueList distributed_;
-  std::array<std::optional<NameValueList>, 5> groupBackup_;
-  std::array<std::optional<NameValueList>, 5> messageBackup_;
+  mutable NameValueList held_;
+  std::array<std::optional<NameValueList>, kStoreKinds> groupBackup_;
+  std::array<std::optional<NameValueList>, kStoreKinds> messageBackup_;
 };
 
 // Finishes a commit that a kill interrupted after its commit point, reloads the stores it
@@ -115,6 +123,10 @@ void RecoverInterruptedCommit(TAccount& list, const Environment& env);
 inline constexpr std::string_view kBounceStoreFile = kBounceStoreFileName;
 // The record of distributed posts: escaped Message-ID=day of distribution.
 inline constexpr std::string_view kDistributedStoreFile = kDistributedStoreFileName;
+// The record of held messages: token=day held,kind,state,sender,subject,date,size,Message-ID.
+inline constexpr std::string_view kHeldStoreFile = "held.ini";
+// The folder of the held messages in the list directory.
+inline constexpr std::string_view kHeldDirectory = "Held";
 
 // The name of the scratch directory inside the list directory.
 inline constexpr std::string_view kStagingDirectory = "Staging";

@@ -7,6 +7,7 @@
 #include "processing/Commit.h"
 #include "processing/FromRewrite.h"
 #include "processing/ListHeaders.h"
+#include "processing/Moderation.h"
 #include "processing/Notices.h"
 #include "processing/Retention.h"
 
@@ -91,31 +92,22 @@ void ForgetOldDistributions(ProcessingContext& context) {
   record = std::move(kept);
 }
 
-void DistributePost(ProcessingContext& context, TMsg& msg) {
+namespace {
+
+// The same post can come in twice: fetched again after a kill, left on the server by a refused
+// DELE, or approved both ways. It went to every member the first time.
+bool DistributedBefore(ProcessingContext& context, const std::string& messageId) {
+  if (messageId.empty() || DistributedIndex(context.commit.Distributed(),
+                                            DistributedKey(messageId)) == NameValueList::npos)
+    return false;
+  context.env.log.WriteLog(
+      "Post " + messageId + " was distributed by this list before; not distributed again", 1,
+      LogColour::White);
+  return true;
+}
+
+void Publish(ProcessingContext& context, TMsg& msg, const std::string& messageId) {
   TAccount& list = context.list;
-  // The same post can come in twice: fetched again after a kill, or left on the server by a
-  // refused DELE. It went to every member the first time.
-  const std::string messageId = MessageIdOf(msg);
-  if (!messageId.empty() && DistributedIndex(context.commit.Distributed(),
-                                             DistributedKey(messageId)) != NameValueList::npos) {
-    context.env.log.WriteLog(
-        "Post " + messageId + " was distributed by this list before; not distributed again", 1,
-        LogColour::White);
-    return;
-  }
-  if (!Approved(context, msg)) {
-    const std::string sender = ExtractAddress(msg.Headers.Value("From"));
-    const std::uint8_t flags = list.SubscriberFlags(sender);
-    if (list.Config().ReadInteger(kGeneral, "NonSubscribers", 0) != 2 && (flags & sfMember) == 0) {
-      HandleNonSubscriber(context, msg);
-      return;
-    }
-    if ((flags & sfPostingDisabled) != 0) return;
-    if (list.Config().ReadBool(kGeneral, "Moderated", false) && !Approved(context, msg)) {
-      ForwardToModerator(context, msg, "Moderate");
-      return;
-    }
-  }
   msg.Headers.SetValue("Reply-To", ListAddress(list));
   if (FromRewriteWanted(context, msg))
     RewriteFrom(msg, list.Config().ReadString(kGeneral, "Name", ""), ListAddress(list));
@@ -126,6 +118,50 @@ void DistributePost(ProcessingContext& context, TMsg& msg) {
   context.commit.AddOutput(OutputDirectory::Outbox, ".msg", JoinLines(msg.Lines));
   StoreForDigest(context, msg);
   RecordDistribution(context, messageId);
+}
+
+// The link of a moderation notice: "mailto:<control address>?subject=<verb>%20<token>".
+std::string AnswerLink(const TAccount& list, std::string_view verb, std::string_view token) {
+  const std::string uri =
+      MailtoUri(ControlAddress(list), std::string(verb) + " " + std::string(token));
+  return uri.substr(1, uri.size() - 2);  // without the angle brackets
+}
+
+bool NamesAnswerPlaceholder(std::string_view text) {
+  for (const std::string_view name : {"{ApproveLink}", "{RejectLink}", "{Token}"})
+    if (ContainsIgnoreCase(text, name)) return true;
+  return false;
+}
+
+}  // namespace
+
+bool DistributeApprovedPost(ProcessingContext& context, TMsg& msg) {
+  const std::string messageId = MessageIdOf(msg);
+  if (DistributedBefore(context, messageId)) return false;
+  Publish(context, msg, messageId);
+  return true;
+}
+
+void DistributePost(ProcessingContext& context, TMsg& msg) {
+  TAccount& list = context.list;
+  const std::string messageId = MessageIdOf(msg);
+  if (DistributedBefore(context, messageId)) return;
+  if (Approved(context, msg)) {
+    SettleReturnedMessage(context, messageId);
+  } else {
+    const std::string sender = ExtractAddress(msg.Headers.Value("From"));
+    const std::uint8_t flags = list.SubscriberFlags(sender);
+    if (list.Config().ReadInteger(kGeneral, "NonSubscribers", 0) != 2 && (flags & sfMember) == 0) {
+      HandleNonSubscriber(context, msg);
+      return;
+    }
+    if ((flags & sfPostingDisabled) != 0) return;
+    if (list.Config().ReadBool(kGeneral, "Moderated", false)) {
+      ForwardToModerator(context, msg, "Moderate");
+      return;
+    }
+  }
+  Publish(context, msg, messageId);
 }
 
 void StoreForDigest(ProcessingContext& context, const TMsg& msg) {
@@ -143,19 +179,32 @@ void ForwardToModerator(ProcessingContext& context, TMsg& msg, std::string_view 
   msg.Headers.SetValue("Delivered-To", "");
   msg.Headers.SetValue("Received", "");
   msg.Compose();
+  const std::string forwarded = JoinLines(msg.Lines);
+  const std::string token = HoldForModeration(
+      context, section == "Subscription request" ? HeldKind::Subscription : HeldKind::Post, msg,
+      forwarded, sender);
+  const std::string approve = AnswerLink(list, "approve", token);
+  const std::string reject = AnswerLink(list, "reject", token);
+  variables.Set("Token", token);
+  variables.Set("ApproveLink", approve);
+  variables.Set("RejectLink", reject);
 
+  const std::string text = TemplateText(list, section);
   std::string body = "---=-=-=-=-\r\ncontent-type: text/plain\r\n\r\n";
-  body += SubstitutePlaceholders(list, TemplateText(list, section), variables);
+  body += SubstitutePlaceholders(list, text, variables);
+  // A list made before answers existed still tells its moderator how to answer.
+  if (!NamesAnswerPlaceholder(text))
+    body += "\r\n\r\nApprove: " + approve + "\r\nReject: " + reject;
   body += "\r\n";
   body += SignatureText(list);
   body += "\r\n---=-=-=-=-\r\ncontent-type: message/rfc822\r\n\r\n";
-  body += JoinLines(msg.Lines);
+  body += forwarded;
   const std::string moderator = list.Config().ReadString(kGeneral, "Moderator", "");
   const std::string subject =
       SubstitutePlaceholders(list, TemplateSubject(list, section), variables);
   std::string file = moderator + "\r\n";
   file += ComposeNotice(context, moderator, subject, "multipart/mixed; boundary=\"-=-=-=-=-\"",
-                        body, NoticeSender::ControlAddress);
+                        body, NoticeSender::Moderation);
   file += "\r\n---=-=-=-=---\r\n";
   context.commit.AddOutput(OutputDirectory::Outbox, ".pri", std::move(file));
 }

@@ -10,7 +10,8 @@ namespace orvex {
 
 class TMsg;
 
-// A post: a moderator-approved return is distributed at once; otherwise the sender's standing
+// A post: a moderator-approved return is distributed at once (and its held copy counts as
+// approved); otherwise the sender's standing
 // and the list's policy decide between distribution, the moderator and the non-subscriber rule.
 // A post whose Message-ID the list distributed within the last `Days` days (the same post
 // fetched again) is dropped with one log line; each distributed post's Message-ID is recorded.
@@ -23,8 +24,16 @@ std::string DistributedKey(std::string_view messageId);
 // Forgets the entries older than `Days` days.
 void ForgetOldDistributions(ProcessingContext& context);
 
-// Signs msg, strips its "Received" and "Delivered-To" fields and queues it for the moderator
-// inside a multipart message with the cover note of template `section`.
+// Publishes a post the moderator approved by answering its token (the held copy, without its
+// signature header): the same list fields, signature, Outbox and Digest files and record as any
+// distributed post. False (and one log line) when its Message-ID was distributed before.
+bool DistributeApprovedPost(ProcessingContext& context, TMsg& msg);
+
+// Signs msg, strips its "Received" and "Delivered-To" fields, holds it under a new token
+// ("Held/<token>.msg" and held.ini) and queues it for the moderator inside a multipart message
+// with the cover note of template `section`. The note's placeholders {Token}, {ApproveLink} and
+// {RejectLink} carry the answer; a note that names none of them gets the two links after its
+// text.
 void ForwardToModerator(ProcessingContext& context, TMsg& msg, std::string_view section);
 // Queues msg's composed lines as a copy for the next digest.
 void StoreForDigest(ProcessingContext& context, const TMsg& msg);

@@ -15,6 +15,7 @@
 #include "processing/Distribution.h"
 #include "processing/FromRewrite.h"
 #include "processing/ListHeaders.h"
+#include "processing/Moderation.h"
 #include "processing/Notices.h"
 #include "processing/Retention.h"
 #include "store/FailedMail.h"
@@ -266,6 +267,7 @@ void ProcessInbox(TAccount& list, const Environment& env, TxtResolver& resolver)
                        2, LogColour::Green);
     InboxPass pass(list, env, resolver);
     ForgetOldDistributions(pass.Context());
+    ForgetExpiredHolds(pass.Context());
     pass.Run(names);
     if (!Terminated() && DigestDue(list)) BuildDigest(pass.Context());
   } catch (const EPassStopped& stop) {

@@ -116,6 +116,8 @@ HeaderFields ListHeaderFields(const TAccount& list, ListMessageKind kind) {
   fields.emplace_back("List-Unsubscribe", MailtoUri(control, "unsubscribe"));
   if (kind == ListMessageKind::Notice) {
     fields.emplace_back("Auto-Submitted", "auto-replied");
+  } else if (kind == ListMessageKind::Moderation) {
+    fields.emplace_back("Auto-Submitted", "auto-generated");
   } else {
     fields.emplace_back("Precedence", "list");
     fields.emplace_back("X-Loop", address);

@@ -26,7 +26,9 @@ std::string ListIdValue(std::string_view name, std::string_view address);
 // "<mailto:address>" or "<mailto:address?subject=word>", with URI specials percent-encoded.
 std::string MailtoUri(std::string_view address, std::string_view subject = {});
 
-enum class ListMessageKind { Post, Digest, Notice };
+// Notice: an answer to a person's mail; Moderation: what the list sends its moderator of its own
+// accord (the forwards that wait for a decision and the answers about tokens).
+enum class ListMessageKind { Post, Digest, Notice, Moderation };
 using HeaderFields = std::vector<std::pair<std::string, std::string>>;
 // The fields a message of `kind` gets while `ListHeaders` is on; none while it is off, or when
 // the list has no address.

@@ -31,18 +31,8 @@ long long DaysFromCivil(int year, int month, int day) {
   return era * 146097 + dayOfEra - 719468;
 }
 
-// Where a template is read from. A notice section that maillist.ini lacks takes the text of a
-// new list, so that a hand-made list still sends, for example, a confirmation that carries its
-// code; a section the operator wrote stays theirs, even when empty. The signature is the
-// exception: it is appended to every post, and a list made without one must not start growing a
-// footer of example text.
 const IniFile& TemplateSource(const TAccount& list, std::string_view section) {
-  const IniFile& config = list.Config();
-  if (EqualsIgnoreCase(section, "Signature")) return config;
-  for (const std::string& name : config.SectionNames())
-    if (EqualsIgnoreCase(name, section)) return config;
-  static const IniFile builtIn = IniFile::FromText(DefaultListText());
-  return builtIn;
+  return NoticeSource(list.Config(), section);
 }
 
 }  // namespace
@@ -159,7 +149,7 @@ std::string ComposeNotice(const ProcessingContext& context, std::string_view to,
                           std::string_view body, NoticeSender sender) {
   const TAccount& list = context.list;
   const std::string from =
-      sender == NoticeSender::ControlAddress ? ControlAddress(list) : ListAddress(list);
+      sender == NoticeSender::ListAddress ? ListAddress(list) : ControlAddress(list);
   std::string text;
   text.reserve(body.size() + 512);
   text.append("From: \"").append(ReadGeneral(list, "Name")).append("\" <").append(from);
@@ -169,9 +159,10 @@ std::string ComposeNotice(const ProcessingContext& context, std::string_view to,
   text.append("\r\nMime-version: 1.0\r\nSubject: ").append(subject);
   text.append("\r\nMessage-ID: ").append(context.env.namer.NewMessageId(ListAddress(list)));
   // The list address sends digests; the control address answers and forwards.
-  for (const auto& [name, value] :
-       ListHeaderFields(list, sender == NoticeSender::ListAddress ? ListMessageKind::Digest
-                                                                  : ListMessageKind::Notice))
+  const ListMessageKind kind = sender == NoticeSender::ListAddress  ? ListMessageKind::Digest
+                               : sender == NoticeSender::Moderation ? ListMessageKind::Moderation
+                                                                    : ListMessageKind::Notice;
+  for (const auto& [name, value] : ListHeaderFields(list, kind))
     text.append("\r\n").append(name).append(": ").append(value);
   text.append("\r\n\r\n\r\n").append(body);
   return text;

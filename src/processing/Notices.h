@@ -50,7 +50,9 @@ std::string SignatureText(const TAccount& list);
 // "Mon, 07 Dec 2026 03:33:54 +0100"; "GMT" instead of the offset when the offset is zero.
 std::string FormatMailDate(const LocalDateTime& time);
 
-enum class NoticeSender { ListAddress, ControlAddress };
+// Who sends: the list address (digests), the control address (answers), or the control address
+// writing to the moderator of its own accord (moderation mail, "Auto-Submitted: auto-generated").
+enum class NoticeSender { ListAddress, ControlAddress, Moderation };
 
 // The header block of every composed message (seven fields and two empty lines, each line ending
 // with CR LF) followed by `body`, which carries its own line ends.

@@ -2,6 +2,9 @@
 // line breaks written as "\13\10"; a text with a leading blank is quoted so that the blank stays.
 #include "store/DefaultList.h"
 
+#include "platform/Text.h"
+#include "store/IniFile.h"
+
 namespace orvex {
 
 std::string_view DefaultListText() {
@@ -54,11 +57,19 @@ Text=To post messages to {ListName} you have to subscribe.\13\10To do so, just s
 
 [Moderate]
 Subject=Message from  {ListName} subscriber
-Text=As you are the moderator of {ListName}, this message was brought to you.\13\10If this message complies with {ListName} terms, post it to {ListAddress}\13\10Original message attached.
+Text=As you are the moderator of {ListName}, this message was brought to you.\13\10If this message complies with {ListName} terms, approve it and it goes to {ListAddress}:\13\10  {ApproveLink}\13\10Otherwise reject it:\13\10  {RejectLink}\13\10(Or answer this message with the subject "approve {Token}" or "reject {Token}";\13\10with a rejection, the first line you write is sent to the sender as the reason.)\13\10Original message attached.
 
 [NS-Moderate]
 Subject=Message from non-subscriber posted to the list
-Text=Message from {Sender} was sent to {ListName}\13\10{Sender} is not subscribed to {ListName}\13\10Original message attached.\13\10
+Text=Message from {Sender} was sent to {ListName}\13\10{Sender} is not subscribed to {ListName}\13\10To post it to the list, approve it:\13\10  {ApproveLink}\13\10Otherwise reject it:\13\10  {RejectLink}\13\10(Or answer this message with the subject "approve {Token}" or "reject {Token}";\13\10with a rejection, the first line you write is sent to the sender as the reason.)\13\10Original message attached.\13\10
+
+[Subscription request]
+Subject=Subscription request for {ListName}
+Text={Address} asks to subscribe to {ListName}.\13\10To let {Address} in, approve the request:\13\10  {ApproveLink}\13\10Otherwise reject it:\13\10  {RejectLink}\13\10(Or answer this message with the subject "approve {Token}" or "reject {Token}".)\13\10The request is attached.
+
+[Post rejected]
+Subject=Your post to {ListName} was not accepted
+Text=Your post to {ListName} with the subject "{Subject}" was not accepted by the moderator.\13\10The moderator's reason: {Reason}
 
 [Digest]
 Subject=Digest of {ListName}
@@ -84,6 +95,14 @@ Text=Someone, probably you, asked to unsubscribe this address from {ListName}.\1
 Subject=Your subscription to {ListName} paused
 Text=Mail from {ListName} to your address has been returned as undeliverable\13\10too many times, so it is not sent to you any more.\13\10To resume your subscription, send a message to {ControlAddress}\13\10with subject "resume <password>" (no quotes!), substituting your password instead of <password>.
 )INI";
+}
+
+const IniFile& NoticeSource(const IniFile& config, std::string_view section) {
+  if (EqualsIgnoreCase(section, "Signature")) return config;
+  for (const std::string& name : config.SectionNames())
+    if (EqualsIgnoreCase(name, section)) return config;
+  static const IniFile builtIn = IniFile::FromText(DefaultListText());
+  return builtIn;
 }
 
 }  // namespace orvex

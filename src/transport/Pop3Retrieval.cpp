@@ -576,15 +576,24 @@ void RetrieveMailboxes(int count, const std::function<Pop3Mailbox(int number)>& 
   std::string listDir = inboxDir;
   if (!listDir.empty() && listDir.back() == '/') listDir.pop_back();
   listDir = DirectoryOf(listDir);
+  const std::string listName = FileNameOf(listDir);
   for (int n = 1; n <= count; ++n) {
+    std::string server;
     try {
       CheckTerminated();
       const Pop3Mailbox box = mailbox(n);
+      server = box.host + " port " + std::to_string(box.port);
       VisitMailbox({n, box, pop3, inboxDir, listDir, names, log, work, limits});
     } catch (const AccountPassedOver&) {
       // Its reason is in the log already; the other mailboxes go on.
+    } catch (const StopRequestedError& error) {
+      LogFailure(log, error.what());
     } catch (const std::exception& error) {
       LogFailure(log, error.what());
+      // The line above is the server's or the socket's own words; this one says which of the
+      // list's servers, so a POP3 failure never reads like an SMTP one.
+      LogFailure(log, "Fetching failed: POP3 mailbox " + std::to_string(n) + " of list " +
+                          listName + (server.empty() ? std::string() : " at " + server));
     }
     if (pop3.Connected()) {
       LogProgress(log, "Disconnecting");

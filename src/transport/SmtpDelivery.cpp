@@ -441,8 +441,13 @@ void DeliverOutboxFiles(const std::string& listDir, const SmtpSettings& settings
       walk.SendListMail(".msg", recipients.posts);
       walk.SendListMail(".dig", recipients.digests);
       walk.SendPrivateMessages();
+    } catch (const StopRequestedError& error) {
+      LogFailure(log, error.what());
     } catch (const std::exception& error) {
       LogFailure(log, error.what());
+      // Names the stage, the list and the relay beside the server's or the socket's own words.
+      LogFailure(log, "Delivery failed: SMTP relay of list " + FileNameOf(listDir) + " at " +
+                          settings.host + " port " + std::to_string(settings.port));
     }
   }
   if (smtp.Connected()) {

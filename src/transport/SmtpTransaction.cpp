@@ -33,8 +33,9 @@ std::string Recipients(std::size_t count) {
 }
 
 void LogSending(Logger& log, const std::vector<std::string>& recipients) {
-  LogProgress(log, recipients.size() == 1 ? "Sending message to <" + recipients.front() + ">"
-                                          : std::string("Sending message to list"));
+  LogProgress(log, recipients.size() == 1
+                       ? "Sending message to <" + recipients.front() + ">"
+                       : "Sending message to list: " + Recipients(recipients.size()));
 }
 
 // Files the relay's answer to one RCPT TO.

@@ -151,6 +151,42 @@ class ModerationTest(Scenario):
         self.assertEqual(self.subjects("sub2"), ["Owl sighting"])
         self.assertEqual(len(self.servers.received("joe")), 2)
 
+    def test_moderator_approves_a_post_by_replying(self):
+        # The moderator reads mail at Dovecot and answers through Postfix, as any mail program
+        # (a phone's included) does: no resending of the forward, only a reply.
+        moderator = self.servers.address("moderator")
+        self.start(settings={"Moderated": 1, "Moderator": moderator}, subscribers=self.members)
+        self.post("sub1", "Heron at the pond", "A grey heron, fishing.")
+        find = lambda: [m for m in self.servers.fetch("bob")
+                        if "Birds subscriber" in str(m["Subject"])]
+        forward = orvexlab.wait_until(find, "the moderation mail at Dovecot")[0]
+        self.assertEqual(forward["Auto-Submitted"], "auto-generated")
+        text = orvexlab.body_text(forward)
+        token = re.search(r"mailto:birds-request@lists\.test\?subject=approve%20([a-z2-7]{26})",
+                          text).group(1)
+        self.assertIn("reject%20" + token, text)
+        held = os.path.join(self.program.list_dir(LIST), "Held")
+        self.assertEqual(os.listdir(held), [token + ".msg"])
+        self.assertEqual(self.subjects("sub2"), [])
+
+        reply = ("From: Moderator <%s>\nTo: %s\nSubject: Re: %s approve %s\n"
+                 "In-Reply-To: %s\nMIME-Version: 1.0\n"
+                 "Content-Type: multipart/alternative; boundary=\"r1\"\n\n"
+                 "--r1\nContent-Type: text/plain; charset=utf-8\n\nYes\n\n"
+                 "On Thu, 10 Dec 2026, Birds wrote:\n> As you are the moderator of Birds\n"
+                 "--r1\nContent-Type: text/html; charset=utf-8\n\n<p>Yes</p>\n--r1--\n"
+                 % (moderator, forward["From"], forward["Subject"], token,
+                    forward["Message-ID"]))
+        self.servers.send(moderator, self.servers.address(CONTROL), reply)
+        for member in ("sub1", "sub2"):
+            post = self.servers.await_message(member, r"^Heron at the pond$")
+            self.assertIn("A grey heron, fishing.", orvexlab.body_text(post))
+            self.assertNotIn("Yes", orvexlab.body_text(post))
+            self.assertIsNone(post["X-Moderator-Signature"])
+        self.assertEqual(os.listdir(held), [])
+        self.assertLogged("Held post " + token)  # long lines wrap: only their start
+        self.assertEqual(self.program.store(LIST, "held.ini")[token].split(",")[2], "approved")
+
     def test_moderated_subscription_waits_for_the_moderator(self):
         self.start(settings={"Moderated": 0, "Moderate subscription": 1})
         self.servers.mail_to_list("alice",

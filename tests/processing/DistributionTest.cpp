@@ -82,6 +82,11 @@ TEST_F(Posts, ModeratedPostIsForwardedInTheExactLayout) {
   const std::string forward = Only("Outbox", ".pri");
   const std::string signature = HeaderOf(ForwardedPart(forward), "X-Moderator-Signature");
   EXPECT_EQ(signature.size(), 86u);
+  NameValueList held;
+  held.LoadStoreFile(listDir + "held.ini");
+  ASSERT_EQ(held.Count(), 1u);
+  const std::string token = held.NameAt(0);
+  EXPECT_EQ(token.size(), 26u);
   EXPECT_EQ(forward,
             "mod@example.org\r\n"
             "From: \"Birds\" <birds-request@example.org>\r\n"
@@ -97,16 +102,23 @@ TEST_F(Posts, ModeratedPostIsForwardedInTheExactLayout) {
             "content-type: text/plain\r\n"
             "\r\n"
             "post from ann@example.net\r\n"
-            "--\r\n"
-            "Birds\r\n"
-            "---=-=-=-=-\r\n"
-            "content-type: message/rfc822\r\n"
             "\r\n"
-            "From: Ann <ann@example.net>\r\n"
-            "To: birds@example.org\r\n"
-            "Subject: Hello birds\r\n"
-            "Message-Id: <20261207.023354123.ann@example.net>\r\n"
-            "X-Moderator-Signature: " +
+            "Approve: mailto:birds-request@example.org?subject=approve%20" +
+                token +
+                "\r\n"
+                "Reject: mailto:birds-request@example.org?subject=reject%20" +
+                token +
+                "\r\n"
+                "--\r\n"
+                "Birds\r\n"
+                "---=-=-=-=-\r\n"
+                "content-type: message/rfc822\r\n"
+                "\r\n"
+                "From: Ann <ann@example.net>\r\n"
+                "To: birds@example.org\r\n"
+                "Subject: Hello birds\r\n"
+                "Message-Id: <20261207.023354123.ann@example.net>\r\n"
+                "X-Moderator-Signature: " +
                 signature +
                 "\r\n"
                 "\r\n"
@@ -115,8 +127,10 @@ TEST_F(Posts, ModeratedPostIsForwardedInTheExactLayout) {
                 "---=-=-=-=---\r\n");
   EXPECT_EQ(CommaItem(account().Signatures().Value("<20261207.023354123.ann@example.net>"), 0),
             "46363");
-  EXPECT_EQ(Logged(), (std::vector<std::string>{"Processing messages of \"Birds\"",
-                                                "Processing message from <ann@example.net>"}));
+  EXPECT_EQ(Logged(),
+            (std::vector<std::string>{
+                "Processing messages of \"Birds\"", "Processing message from <ann@example.net>",
+                "Post from <ann@example.net> held for the moderator under " + token}));
 }
 
 TEST_F(Posts, ApprovedReturnIsDistributedOnceAndASecondReturnIsDropped) {

@@ -129,12 +129,17 @@ TEST_F(FirstDay, TheLogNamesWhatHappenedAndWhere) {
           "From: Ann <ann@example.net>\r\nTo: birds-request@example.org\r\nSubject: subscribe\r\n"
           "\r\n");
   const std::string log = Cycle();
+  // Long lines wrap at the log's width: each text is the start of its line.
   struct Case {
     const char* name;
     const char* text;
     bool expected;
   } cases[] = {
       {"the old socket line stays", "Socket Error # 111", true},
+      {"the POP3 failure names stage, list and server",
+       "Fetching failed: POP3 mailbox 1 of list birds at 127.0.0.1", true},
+      {"the SMTP failure names stage, list and server",
+       "Delivery failed: SMTP relay of list birds at 127.0.0.1", true},
       {"a stop request says so", "Stopping on request", true},
       {"no signature check of a post without one", "Signature has incorrect length", false},
   };

@@ -40,4 +40,15 @@ std::vector<std::string> RecordingLogger::Texts(LogColour colour) const {
   return texts;
 }
 
+std::string FetchFailedLine(int mailbox, const std::string& list, int port,
+                            const std::string& host) {
+  return "Fetching failed: POP3 mailbox " + std::to_string(mailbox) + " of list " + list + " at " +
+         host + " port " + std::to_string(port);
+}
+
+std::string DeliveryFailedLine(const std::string& list, int port, const std::string& host) {
+  return "Delivery failed: SMTP relay of list " + list + " at " + host + " port " +
+         std::to_string(port);
+}
+
 }  // namespace orvex::test

@@ -56,4 +56,11 @@ class RecordingLogger final : public Logger {
   std::vector<std::string> cursorWrites;
 };
 
+// The red line that follows any failure ending the visit of a list's POP3 mailbox, and the one
+// that follows any failure ending its delivery; written out here once for every transport test.
+std::string FetchFailedLine(int mailbox, const std::string& list, int port,
+                            const std::string& host = "127.0.0.1");
+std::string DeliveryFailedLine(const std::string& list, int port,
+                               const std::string& host = "127.0.0.1");
+
 }  // namespace orvex::test

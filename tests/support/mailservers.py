@@ -15,6 +15,11 @@ relay that defers the recipients of a message past the 20th). The environment:
     ORVEX_SMTP_PORT      Postfix's SMTP port on 127.0.0.1
     ORVEX_SMTP_DOMAIN    the virtual mail domain Postfix delivers for
     ORVEX_SMTP_MAILDIRS  DIR/vmail: <local part>/ is the Maildir of <local part>@<domain>
+    ORVEX_POP3_ROUTES    "address=account,..." as given with --pop3-route
+
+Each --pop3-route ADDRESS=ACCOUNT makes Postfix deliver mail for ADDRESS (in the virtual domain)
+into the Maildir of that POP3 account, so that a message sent through Postfix can be fetched
+from Dovecot.
 
 and for TLS (certificates made with the openssl command under DIR/tls; the servers' certificate
 is for the name "localhost" only, signed by a test authority):
@@ -306,7 +311,7 @@ service stats {{
     return process, port, pop3s_port, mail_root, os.path.join(d, "run", "auth-postfix")
 
 
-def start_postfix(base, tls, sasl_socket, options=()):
+def start_postfix(base, tls, sasl_socket, options=(), routes=()):
     d = os.path.join(base, "postfix")
     conf = os.path.join(d, "etc")
     queue = os.path.join(d, "queue")
@@ -333,8 +338,12 @@ def start_postfix(base, tls, sasl_socket, options=()):
     for name in SMTP_MAILBOXES:
         os.makedirs(os.path.join(vmail, name), exist_ok=True)
     chown_tree(vmail, nobody.pw_uid, nobody.pw_gid)
+    # A route's mailbox is a POP3 account's Maildir; the map names it relative to the base.
+    pop3_root = os.path.join(base, "pop3")
     write(os.path.join(conf, "vmailbox"),
-          "".join("%s@%s %s/\n" % (n, SMTP_DOMAIN, n) for n in SMTP_MAILBOXES))
+          "".join("%s@%s %s/\n" % (n, SMTP_DOMAIN, n) for n in SMTP_MAILBOXES) +
+          "".join("%s %s/\n" % (address, os.path.relpath(
+              os.path.join(pop3_root, account, "Maildir"), vmail)) for address, account in routes))
     port = free_port()
     starttls_port = free_port()
     smtps_port = free_port()
@@ -446,6 +455,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--dir", required=True)
     parser.add_argument("--postfix-option", action="append", default=[])
+    parser.add_argument("--pop3-route", action="append", default=[])
     parser.add_argument("command", nargs=argparse.REMAINDER)
     args = parser.parse_args()
     command = args.command[1:] if args.command[:1] == ["--"] else args.command
@@ -460,8 +470,13 @@ def main():
         introspection = start_introspection()
         dovecot, pop3_port, pop3s_port, pop3_maildirs, sasl_socket = start_dovecot(
             base, tls, introspection.server_address[1])
+        routes = [tuple(r.split("=", 1)) for r in args.pop3_route]
+        for address, account in routes:
+            if account not in POP3_ACCOUNTS or not address.endswith("@" + SMTP_DOMAIN):
+                raise SystemExit("--pop3-route %s=%s: no such account or not in %s"
+                                 % (address, account, SMTP_DOMAIN))
         postfix, smtp_port, starttls_port, smtps_port, vmail = start_postfix(
-            base, tls, sasl_socket, args.postfix_option)
+            base, tls, sasl_socket, args.postfix_option, routes)
         env = dict(os.environ)
         env.update({
             "ORVEX_POP3_PORT": str(pop3_port),
@@ -470,6 +485,7 @@ def main():
             "ORVEX_SMTP_PORT": str(smtp_port),
             "ORVEX_SMTP_DOMAIN": SMTP_DOMAIN,
             "ORVEX_SMTP_MAILDIRS": vmail,
+            "ORVEX_POP3_ROUTES": ",".join("%s=%s" % r for r in routes),
             "ORVEX_POP3S_PORT": str(pop3s_port),
             "ORVEX_SMTP_STARTTLS_PORT": str(starttls_port),
             "ORVEX_SMTPS_PORT": str(smtps_port),

@@ -10,10 +10,12 @@ import email
 import email.policy
 import itertools
 import os
+import poplib
 import re
 import select
 import shutil
 import signal
+import smtplib
 import subprocess
 import time
 
@@ -125,6 +127,27 @@ class Servers:
             f.write(text.replace("\r\n", "\n"))
         os.chmod(temporary, 0o644)
         os.rename(temporary, os.path.join(maildir, "new", name))
+
+    def send(self, sender, recipient, text):
+        """Sends a message through Postfix's plain SMTP port, as a person's mail program does."""
+        with smtplib.SMTP("127.0.0.1", self.smtp_port, timeout=30) as smtp:
+            smtp.sendmail(sender, [recipient], text.replace("\r\n", "\n").encode("utf-8"))
+
+    def fetch(self, account):
+        """Every message in a POP3 account at Dovecot, read with POP3 and left there."""
+        pop = poplib.POP3("127.0.0.1", self.pop3_port, timeout=30)
+        try:
+            pop.user(account)
+            pop.pass_(self.pop3_accounts[account])
+            messages = []
+            for n in range(1, len(pop.list()[1]) + 1):
+                raw = b"\r\n".join(pop.retr(n)[1]) + b"\r\n"
+                message = email.message_from_bytes(raw, policy=email.policy.compat32)
+                message.raw = raw.decode("latin-1")
+                messages.append(message)
+            return messages
+        finally:
+            pop.quit()
 
     def received(self, local):
         """Every message delivered to <local>@domain, oldest first, as email.message objects."""

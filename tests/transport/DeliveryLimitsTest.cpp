@@ -235,7 +235,7 @@ TEST_P(BatchFaultTest, BatchInTroubleWaitsForTheNextCycleNobodyTwice) {
 INSTANTIATE_TEST_SUITE_P(Faults, BatchFaultTest,
                          testing::Values(
                              // The connection drops: the stage ends, the third batch waits too.
-                             BatchFaultCase{"ConnectionDropped", {.dropAtEndOfData = 2}, {3}, 1},
+                             BatchFaultCase{"ConnectionDropped", {.dropAtEndOfData = 2}, {3}, 2},
                              // The end of data is deferred: the batch waits, the third one goes on.
                              BatchFaultCase{"EndOfDataDeferred", {.deferEndOfData = 2}, {3, 2}, 1}),
                          [](const auto& info) { return info.param.name; });

@@ -180,8 +180,10 @@ TEST_F(OAuthPop3Test, RefusedTokenAnswersTheChallengeAndTheNextMailboxGoesOn) {
   EXPECT_EQ(log_.Texts(LogColour::Red),
             (Lines{"Authentication failed: OAuth 2.0 sign-in refused for user1 at 127.0.0.1 "
                    "(XOAUTH2): status 401, scope https://mail.test/",
+                   test::FetchFailedLine(1, "Sales", refusing.Port()),
                    "Authentication failed: 127.0.0.1 offers neither XOAUTH2 nor OAUTHBEARER "
-                   "(Pop3AuthMethod is oauth2)"}));
+                   "(Pop3AuthMethod is oauth2)",
+                   test::FetchFailedLine(2, "Sales", plainOnly.Port())}));
   ExpectNoTokenLogged();
 }
 

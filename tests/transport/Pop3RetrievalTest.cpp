@@ -113,7 +113,8 @@ TEST_F(Pop3RetrievalTest, RefusedLoginIsLoggedAndTheNextMailboxIsVisited) {
   EXPECT_EQ(refusing.Transcript(), (Lines{"<connect>", "USER user1", "PASS secret1", "Quit"}));
   EXPECT_EQ(second.Transcript(),
             (Lines{"<connect>", "USER user2", "PASS secret2", "STAT", "Quit"}));
-  EXPECT_EQ(RedEntries(), (Lines{"-ERR invalid password"}));
+  EXPECT_EQ(RedEntries(),
+            (Lines{"-ERR invalid password", test::FetchFailedLine(1, "Sales", refusing.Port())}));
   // The refused mailbox was already closed: only the second one logs its disconnect.
   const Lines texts = log_.Texts();
   EXPECT_EQ(std::count(texts.begin(), texts.end(), "Disconnecting"), 1);
@@ -126,6 +127,7 @@ struct FaultCase {
   Script afterRetr2;    // from the server's answer to "RETR 2" on
   Lines clientTail;     // what the client sends after "RETR 2"
   const char* failure;  // the red log line
+  bool endsTheVisit;    // and then the line naming the mailbox, the list and the server
 };
 
 class Pop3FaultTest : public Pop3RetrievalTest, public testing::WithParamInterface<FaultCase> {};
@@ -143,22 +145,27 @@ TEST_P(Pop3FaultTest, WhatWasNotSavedStaysOnTheServer) {
   EXPECT_EQ(server.Transcript(), expected);
   EXPECT_EQ(InboxFiles(), (Lines{"A.msg"}));
   EXPECT_EQ(temp_.Read("Data/Sales/Inbox/A.msg"), "first\r\n");
-  EXPECT_EQ(RedEntries(), (Lines{c.failure}));
+  Lines red{c.failure};
+  if (c.endsTheVisit) red.push_back(test::FetchFailedLine(1, "Sales", server.Port()));
+  EXPECT_EQ(RedEntries(), red);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, Pop3FaultTest,
                          testing::Values(FaultCase{"RetrRefused",
                                                    {Say("-ERR no such message"), Hear()},
                                                    {"Quit"},
-                                                   "Cannot retrieve message # 2"},
+                                                   "Cannot retrieve message # 2",
+                                                   false},
                                          FaultCase{"ClosedMidTransfer",
                                                    {SayRaw("+OK\r\nhalf a mess"), Hangup()},
                                                    {},
-                                                   "Connection Closed Gracefully."},
+                                                   "Connection Closed Gracefully.",
+                                                   true},
                                          FaultCase{"StalledMidTransfer",
                                                    {SayRaw("+OK\r\nsome lines\r\n"), Hear()},
                                                    {"Quit"},
-                                                   "Socket Error # 110\r\nConnection timed out."}),
+                                                   "Socket Error # 110\r\nConnection timed out.",
+                                                   true}),
                          [](const auto& info) { return info.param.name; });
 
 TEST_F(Pop3RetrievalTest, DeleteRefusedLeavesTheMailbox) {
@@ -180,8 +187,9 @@ TEST_F(Pop3RetrievalTest, UnsavableFileIsNotDeletedOnTheServer) {
   Retrieve({&server});
   EXPECT_EQ(server.Transcript(), (Lines{"<connect>", "USER user1", "PASS secret1", "STAT", "UIDL 1",
                                         "LIST 1", "RETR 1", "Quit"}));
-  ASSERT_EQ(RedEntries().size(), 1u);
+  ASSERT_EQ(RedEntries().size(), 2u);
   EXPECT_EQ(RedEntries()[0].rfind("Cannot create file ", 0), 0u) << RedEntries()[0];
+  EXPECT_EQ(RedEntries()[1], test::FetchFailedLine(1, "Sales", server.Port()));
 }
 
 TEST_F(Pop3RetrievalTest, ANameThatIsTakenIsNeverOverwritten) {
@@ -200,14 +208,15 @@ TEST_F(Pop3RetrievalTest, StatWithoutSizeFieldFetchesNothing) {
   Retrieve({&server});
   EXPECT_EQ(server.Transcript(),
             (Lines{"<connect>", "USER user1", "PASS secret1", "STAT", "Quit"}));
-  EXPECT_EQ(RedEntries(), (Lines{"+OK 3"}));
+  EXPECT_EQ(RedEntries(), (Lines{"+OK 3", test::FetchFailedLine(1, "Sales", server.Port())}));
 }
 
 TEST_F(Pop3RetrievalTest, SilentServerTimesOutAndTheNextMailboxIsVisited) {
   ScriptedServer silent({{Stall()}});
   ScriptedServer second({Then(LoggedIn(), {Hear(), Say("+OK 0 0"), Hear()})});
   Retrieve({&silent, &second}, {.connect = 5s, .reply = 300ms, .dataEnd = 5s});
-  EXPECT_EQ(RedEntries(), (Lines{"Socket Error # 110\r\nConnection timed out."}));
+  EXPECT_EQ(RedEntries(), (Lines{"Socket Error # 110\r\nConnection timed out.",
+                                 test::FetchFailedLine(1, "Sales", silent.Port())}));
   EXPECT_EQ(second.Transcript(),
             (Lines{"<connect>", "USER user2", "PASS secret2", "STAT", "Quit"}));
 }

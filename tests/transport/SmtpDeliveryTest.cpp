@@ -96,7 +96,7 @@ TEST_F(SmtpDeliveryTest, ListPostWithAuthenticationExactExchange) {
   EXPECT_EQ(log_.Texts(),
             (Lines{"Connecting to 127.0.0.1 on port " + std::to_string(server.Port()) + " ...",
                    "Connected", "Authenticating ...", "Authentication successful",
-                   "Sending message to list", "Disconnecting"}));
+                   "Sending message to list: 2 recipients", "Disconnecting"}));
 }
 
 TEST_F(SmtpDeliveryTest, EveryKindGoesToItsRecipientsFromItsSender) {
@@ -149,7 +149,8 @@ TEST_F(SmtpDeliveryTest, EmptyPasswordIsStillSentAsALine) {
   Deliver(&server, {}, "u", "");
   EXPECT_EQ(server.Transcript(),
             (Lines{"<connect>", "ehlo " + me_, "auth LOGIN", "dQ==", "", "Quit"}));
-  EXPECT_EQ(RedEntries(), (Lines{"Authentication failed\r\n535 bad credentials"}));
+  EXPECT_EQ(RedEntries(), (Lines{"Authentication failed\r\n535 bad credentials",
+                                 test::DeliveryFailedLine("Sales", server.Port())}));
   EXPECT_EQ(Files("Outbox"), (Lines{"C.pri"}));
 }
 
@@ -252,7 +253,7 @@ TEST_P(SmtpWaitTest, BrokenConnectionEndsTheStageAndTheFileWaits) {
           {.connect = 5s, .reply = 300ms, .dataEnd = 300ms});
   EXPECT_EQ(Files("Outbox"), (Lines{"A.msg", "C.pri"}));
   EXPECT_EQ(Files("Failed"), Lines{});
-  EXPECT_EQ(RedEntries(), (Lines{c.failure}));
+  EXPECT_EQ(RedEntries(), (Lines{c.failure, test::DeliveryFailedLine("Sales", server.Port())}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Waits, SmtpWaitTest,
@@ -323,7 +324,8 @@ TEST_F(SmtpDeliveryTest, StalledGreetingTimesOutAndNothingIsDeleted) {
   temp_.Write("Data/Sales/Outbox/C.pri", "joe@x.test\r\nnotice\r\n");
   ScriptedServer server({{Stall()}});
   Deliver(&server, {}, {}, {}, {.connect = 5s, .reply = 300ms, .dataEnd = 5s});
-  EXPECT_EQ(RedEntries(), (Lines{"Socket Error # 110\r\nConnection timed out."}));
+  EXPECT_EQ(RedEntries(), (Lines{"Socket Error # 110\r\nConnection timed out.",
+                                 test::DeliveryFailedLine("Sales", server.Port())}));
   EXPECT_EQ(Files("Outbox"), (Lines{"C.pri"}));
 }
 

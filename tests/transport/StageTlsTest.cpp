@@ -125,7 +125,7 @@ struct RefusalCase {
   const char* name;
   Script afterGreeting;  // the server's side after its 220 greeting
   Lines transcript;      // what the client sent after connecting ("ehlo" stands for the EHLO)
-  std::string red;       // the one red log line
+  std::string red;       // the red log line, before the one naming the list and the relay
 };
 
 class StartTlsRefusalTest : public StageTlsTest, public testing::WithParamInterface<RefusalCase> {};
@@ -144,7 +144,7 @@ TEST_P(StartTlsRefusalTest, NothingSecretAndNoMailGoesOut) {
   for (const auto& line : c.transcript) expected.push_back(line == "ehlo" ? "ehlo " + me_ : line);
   EXPECT_EQ(server.Transcript(), expected);
   EXPECT_EQ(Files("Outbox"), Lines{"A.msg"});
-  EXPECT_EQ(RedEntries(), Lines{c.red});
+  EXPECT_EQ(RedEntries(), (Lines{c.red, test::DeliveryFailedLine("Sales", server.Port())}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -195,7 +195,8 @@ TEST_P(MechanismTest, LoginUnlessTlsAndOnlyPlainIsListed) {
   if (tls) expected.push_back("<tls>");
   expected.insert(expected.end(), {"ehlo " + me_, c.command, "Quit"});
   EXPECT_EQ(server.Transcript(), expected);
-  EXPECT_EQ(RedEntries(), Lines{"Authentication failed\r\n535 not you"});
+  EXPECT_EQ(RedEntries(), (Lines{"Authentication failed\r\n535 not you",
+                                 test::DeliveryFailedLine("Sales", server.Port())}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -229,7 +230,8 @@ TEST_F(StageTlsTest, SmtpSettingsComeFromTheListFile) {
     DeliverOutbox(list, smtp, env_, [](const std::string& s) { return s; });
   }
   EXPECT_EQ(server.Connections(), 0);
-  EXPECT_EQ(RedEntries(), Lines{"Unknown security setting: not connecting to 127.0.0.1"});
+  EXPECT_EQ(RedEntries(), (Lines{"Unknown security setting: not connecting to 127.0.0.1",
+                                 test::DeliveryFailedLine("Sales", server.Port())}));
   // A pinned self-signed certificate for another name is accepted.
   temp_.Write("Data/Sales/maillist.ini",
               common + "SmtpSecurity=2\r\nSmtpTlsFingerprint=" + ColonForm(self.sha256) + "\r\n");
@@ -293,7 +295,8 @@ TEST_F(StageTlsTest, Pop3StlsBeforeTheLoginAndNothingWhenRefused) {
             (Lines{"<connect>", "<tls>", "USER user3", "PASS secret3", "STAT", "Quit"}));
   EXPECT_EQ(Files("Inbox").size(), 1u);
   EXPECT_EQ(RedEntries(),
-            Lines{"TLS failure: 127.0.0.1 does not offer STLS\r\n-ERR unknown command"});
+            (Lines{"TLS failure: 127.0.0.1 does not offer STLS\r\n-ERR unknown command",
+                   test::FetchFailedLine(1, "Sales", refusing.Port())}));
 }
 
 }  // namespace

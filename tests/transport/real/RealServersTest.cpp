@@ -117,7 +117,9 @@ TEST_F(RealServersTest, RetrievesTwoMailboxesOfOneListFromDovecot) {
   EXPECT_TRUE(log_.Contains("2 messages in mailbox"));
   EXPECT_TRUE(log_.Contains("0 messages in mailbox"));
   EXPECT_TRUE(log_.Contains("1 messages in mailbox"));
-  EXPECT_EQ(log_.Texts(LogColour::Red), (Lines{"-ERR [AUTH] Authentication failed."}));
+  EXPECT_EQ(log_.Texts(LogColour::Red),
+            (Lines{"-ERR [AUTH] Authentication failed.",
+                   test::FetchFailedLine(3, "Sales", std::stoi(port))}));
 }
 
 TEST_F(RealServersTest, DeliversPostDigestAndNoticeThroughPostfix) {

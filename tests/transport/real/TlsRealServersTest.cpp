@@ -109,7 +109,10 @@ TEST_F(TlsRealServersTest, RetrievesOverStlsAndImplicitTlsFromDovecot) {
   std::sort(contents.begin(), contents.end());
   EXPECT_EQ(contents,
             (Lines{"Subject: over pop3s\r\n\r\nbody\r\n", "Subject: over stls\r\n\r\n..dots\r\n"}));
-  EXPECT_EQ(RedEntries(), Lines{"TLS failure: the certificate does not match the name 127.0.0.1"});
+  EXPECT_EQ(
+      RedEntries(),
+      (Lines{"TLS failure: the certificate does not match the name 127.0.0.1",
+             test::FetchFailedLine(3, "Sales", std::stoi(HarnessSetting("ORVEX_POP3S_PORT")))}));
 }
 
 TEST_F(TlsRealServersTest, DeliversOverStartTlsAndImplicitTlsWithAuthThroughPostfix) {
@@ -181,7 +184,9 @@ TEST_P(TlsFailureTest, IsLoggedAndNothingIsSent) {
     EXPECT_EQ(RedEntries(), Lines{});
     EXPECT_TRUE(FilesIn(list_ + "Outbox").empty());
   } else {
-    EXPECT_EQ(RedEntries(), Lines{red});
+    EXPECT_EQ(
+        RedEntries(),
+        (Lines{red, test::DeliveryFailedLine("Sales", std::stoi(HarnessSetting(c.port)), c.host)}));
     EXPECT_EQ(FilesIn(list_ + "Outbox").size(), 1u);
   }
 }
