@@ -4,14 +4,18 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <vector>
 
 #include "admin/AdminError.h"
 #include "admin/Output.h"
+#include "oauth/AccessTokens.h"
 #include "platform/Text.h"
 #include "store/IniFile.h"
 #include "transport/MailClient.h"
 #include "transport/MailSecurity.h"
+#include "transport/OAuthSasl.h"
+#include "transport/Pop3Retrieval.h"
 #include "transport/SmtpSession.h"
 #include "transport/StageSettings.h"
 
@@ -27,7 +31,22 @@ struct Server {
   std::string user, password;
   MailSecurity security = MailSecurity::None;
   std::string fingerprint;
+  // Signs in with an OAuth 2.0 access token (in `password`), or says why it has none.
+  bool oauth = false;
+  std::string tokenProblem = {};
 };
+
+// Keeps the last line of the token logic: why an account has no token.
+class LastLine final : public Logger {
+ public:
+  void WriteLog(std::string_view text, LogColour) override { last = text; }
+  void WriteAtCursor(std::string_view) override {}
+  std::string last;
+};
+
+void NeedToken(const Server& server) {
+  if (!server.tokenProblem.empty()) throw Error(server.tokenProblem);
+}
 
 struct Row {
   std::string server, step, result;
@@ -100,6 +119,7 @@ Row CheckPop3(const Server& server) {
   Configure(pop3, server);
   std::string okText;
   const std::vector<std::pair<std::string, std::function<void()>>> steps = {
+      {"token", [&] { NeedToken(server); }},  // an account without a token is not connected
       {"connect", [&] { pop3.Connect(); }},
       {"greeting", [&] { pop3.ReadReply({kPositive}); }},
       {"STLS",
@@ -109,8 +129,17 @@ Row CheckPop3(const Server& server) {
            throw Error("the server does not offer STLS: " + pop3.LastReplyLine());
          pop3.StartTls();
        }},
-      {"USER", [&] { pop3.SendCommand("USER " + server.user, {kPositive}); }},
-      {"PASS", [&] { pop3.SendCommand("PASS " + server.password, {kPositive}); }},
+      {"USER",
+       [&] {
+         if (!server.oauth) pop3.SendCommand("USER " + server.user, {kPositive});
+       }},
+      {server.oauth ? "AUTH" : "PASS",
+       [&] {
+         if (server.oauth)
+           Pop3SignInWithToken(pop3);
+         else
+           pop3.SendCommand("PASS " + server.password, {kPositive});
+       }},
       {"STAT",
        [&] {
          pop3.SendCommand("STAT", {kPositive});
@@ -127,6 +156,7 @@ Row CheckSmtp(const Server& server) {
   std::string okText;
   SmtpExtensions extensions;
   const std::vector<std::pair<std::string, std::function<void()>>> steps = {
+      {"token", [&] { NeedToken(server); }},
       {"connect", [&] { smtp.Connect(); }},
       {"EHLO", [&] { extensions = SmtpGreet(smtp); }},
       {"AUTH",
@@ -135,8 +165,12 @@ Row CheckSmtp(const Server& server) {
            okText = "ok: no authentication configured";
            return;
          }
-         SmtpAuthenticate(smtp, extensions);
-         okText = "ok: logged in as " + server.user;
+         if (server.oauth) {
+           SmtpAuthenticateOAuth(smtp, extensions);
+         } else {
+           SmtpAuthenticate(smtp, extensions);
+         }
+         okText = "ok: logged in as " + server.user + (server.oauth ? " (OAuth 2.0)" : "");
        }},
       {"QUIT", [&] { smtp.Quit(); }},
   };
@@ -177,6 +211,32 @@ int Check(const Session& session, const std::string& list, std::ostream& out) {
             DecipherStoredPassword(config.ReadString("General", "SMTPPassword", "")),
             SecuritySetting(config.ReadInteger("General", "SmtpSecurity", 0)),
             config.ReadString("General", "SmtpTlsFingerprint", "")};
+    smtp.oauth =
+        ParseAuthMethod(config.ReadString("General", "SmtpAuthMethod", "")) == AuthMethod::OAuth2;
+    for (std::size_t i = 0; i < pop3.size(); ++i)
+      pop3[i].oauth =
+          ParseAuthMethod(config.ReadString("General", "Pop3AuthMethod" + std::to_string(i + 1),
+                                            "")) == AuthMethod::OAuth2;
+    // Access tokens as the service gets them (refreshed and stored when they are about to
+    // expire): under the lock, since a refresh writes oauth.ini.
+    CurlHttpClient https;
+    LastLine why;
+    AccessTokens tokens(https, why, DecipherStoredPassword);
+    std::vector<Server*> accounts;
+    for (Server& box : pop3) accounts.push_back(&box);
+    accounts.push_back(&smtp);
+    std::map<std::string, std::string> problems;  // an account's failure is said only once
+    for (Server* server : accounts) {
+      if (!server->oauth || server->user.empty()) continue;
+      server->password.clear();
+      why.last.clear();
+      if (const std::optional<std::string> token = tokens.Get(directory, config, server->user)) {
+        server->password = *token;
+        continue;
+      }
+      if (!why.last.empty()) problems[server->user] = why.last;
+      server->tokenProblem = problems[server->user];
+    }
   }
   std::vector<Row> rows;
   for (const Server& server : pop3) rows.push_back(CheckPop3(server));

@@ -9,6 +9,7 @@
 #include "admin/AdminError.h"
 #include "admin/Check.h"
 #include "admin/Commands.h"
+#include "admin/OAuthCommands.h"
 #include "admin/Session.h"
 
 namespace orvex::admin {
@@ -66,6 +67,9 @@ int RunAdmin(int argc, const char* const* argv, const std::string& programFileDi
   listCreate->add_option("--control", create.control, "control (command) address")->required();
   listCreate->add_option("--moderator", create.moderator, "moderator's address")->required();
   listCreate->add_option("--from", create.from, "envelope sender (default: the list address)");
+  listCreate->add_option("--provider", create.provider,
+                         "fill in the servers of gmail, outlook, microsoft365, yahoo, icloud, "
+                         "fastmail or gmx, with the list address as the account");
   listCreate->callback(
       [&] { action = [&](const Session& s) { return ListCreate(s, create, out); }; });
 
@@ -187,6 +191,29 @@ int RunAdmin(int argc, const char* const* argv, const std::string& programFileDi
       "check", "every POP3 mailbox and the relay: connect, TLS, log in; sends and deletes nothing");
   check->add_option("LIST", list)->required();
   check->callback([&] { action = [&](const Session& s) { return Check(s, list, out); }; });
+
+  auto* oauth = app.add_subcommand("oauth", "OAuth 2.0 sign-in of a list's accounts");
+  oauth->require_subcommand(1);
+  OAuthLoginOptions login;
+  auto* oauthLogin = oauth->add_subcommand(
+      "login", "signs an account in (device flow, or browser flow with a listener on 127.0.0.1)");
+  oauthLogin->add_option("LIST", login.list)->required();
+  oauthLogin->add_option("--account", login.account,
+                         "the user name (needed when the list has several OAuth 2.0 accounts)");
+  oauthLogin
+      ->add_option("--flow", login.flow,
+                   "device or browser (default: browser for google, device for microsoft)")
+      ->check(CLI::IsMember({"device", "browser"}));
+  oauthLogin
+      ->add_option("--port", login.port,
+                   "the browser flow's port on 127.0.0.1 (for an SSH tunnel; default: any)")
+      ->check(CLI::Range(1, 65535));
+  oauthLogin->callback(
+      [&] { action = [&](const Session& s) { return OAuthLogin(s, login, out, err); }; });
+  auto* oauthStatus = oauth->add_subcommand("status", "each account's sign-in and token expiry");
+  oauthStatus->add_option("LIST", list)->required();
+  oauthStatus->callback(
+      [&] { action = [&](const Session& s) { return OAuthStatus(s, list, out); }; });
 
   app.add_subcommand("passwd", "enciphers a password read from standard input")->callback([&] {
     plainAction = [&] { return Passwd(json, in, out); };

@@ -36,6 +36,7 @@
 #include "store/IniFile.h"
 #include "store/NameValueList.h"
 #include "store/NoticeTexts.h"
+#include "store/ProviderPresets.h"
 
 namespace orvex::admin {
 namespace {
@@ -423,6 +424,19 @@ int ListCreate(const Session& session, const CreateOptions& options, std::ostrea
       {"From", CheckedAddress(options.from.value_or(options.address))},
   };
   for (const auto& [key, value] : values) settings.WriteString(kGeneral, key, value);
+  if (options.provider) {
+    const ProviderPreset* preset = FindProviderPreset(*options.provider);
+    if (preset == nullptr) {
+      std::string names;
+      for (const ProviderPreset& known : ProviderPresets())
+        names += (names.empty() ? "" : ", ") + std::string(known.name);
+      throw AdminError("There is no provider \"" + *options.provider + "\"; give one of " + names +
+                       ".");
+    }
+    ApplyProviderPreset(settings, *preset, CheckedAddress(options.address));
+    // The envelope sender stays the account unless the operator names another.
+    if (options.from) settings.WriteString(kGeneral, "From", CheckedAddress(*options.from));
+  }
 
   // Built under a hidden name (the service passes over those) and renamed into place in one
   // step, so the service never meets a half-made list.

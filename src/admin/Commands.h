@@ -17,6 +17,9 @@ int Status(const Session& session, const std::optional<std::string>& list, std::
 struct CreateOptions {
   std::string directoryName, name, address, control, moderator;
   std::optional<std::string> from;  // the list address when absent
+  // A provider preset (store/ProviderPresets.h): its servers, with the list address as the
+  // account and the envelope sender.
+  std::optional<std::string> provider;
 };
 int ListCreate(const Session& session, const CreateOptions& options, std::ostream& out);
 int ListShow(const Session& session, const std::string& list, std::ostream& out);

@@ -20,6 +20,15 @@ KeyInfo General(std::string key, KeyType type, std::string def = {}, long long m
   return {"General", std::move(key), type, minimum, maximum, std::move(def)};
 }
 
+KeyInfo Choice(std::string key, std::vector<std::string> choices, std::string def) {
+  return {"General", std::move(key), KeyType::Choice, 0, 0, std::move(def), std::move(choices)};
+}
+
+// How a server account signs in (SmtpAuthMethod, Pop3AuthMethod<n>).
+KeyInfo AuthMethodKey(std::string key) {
+  return Choice(std::move(key), {"password", "oauth2"}, "password");
+}
+
 std::optional<long long> ParseInteger(std::string_view text) {
   text = TrimBlanks(text);
   if (!text.empty() && text[0] == '+') text.remove_prefix(1);
@@ -44,6 +53,15 @@ const std::vector<KeyInfo>& GeneralKeys() {
       General("SMTPPassword", KeyType::Password),
       General("SmtpSecurity", KeyType::Integer, "0", 0, 2),
       General("SmtpTlsFingerprint", KeyType::Fingerprint),
+      AuthMethodKey("SmtpAuthMethod"),
+      Choice("OAuthProvider", {"google", "microsoft", "custom"}, "custom"),
+      General("OAuthClientId", KeyType::Text),
+      General("OAuthClientSecret", KeyType::Password),
+      General("OAuthTenant", KeyType::Text, "common"),
+      General("OAuthAuthorizeUrl", KeyType::HttpsUrl),
+      General("OAuthTokenUrl", KeyType::HttpsUrl),
+      General("OAuthDeviceUrl", KeyType::HttpsUrl),
+      General("OAuthScope", KeyType::Text),
       General("CheckInterval", KeyType::Integer, "10", 0, 527040),
       General("LastChecked", KeyType::LastChecked),
       General("Pop3Count", KeyType::Integer, "1", 0, kMaximumMailboxes),
@@ -75,6 +93,7 @@ std::vector<KeyInfo> MailboxKeys(long long number) {
       General("Password" + n, KeyType::Password),
       General("Pop3Security" + n, KeyType::Integer, "0", 0, 2),
       General("Pop3TlsFingerprint" + n, KeyType::Fingerprint),
+      AuthMethodKey("Pop3AuthMethod" + n),
   };
 }
 
@@ -194,6 +213,24 @@ std::string CheckedValue(const KeyInfo& key, std::string_view value) {
       return {};
     case KeyType::NoticeText:
       return std::string(value);  // the line breaks are written as "\13\10"
+    case KeyType::Choice: {
+      const std::string_view v = TrimBlanks(value);
+      if (v.empty()) return {};
+      std::string listed;
+      for (const std::string& choice : key.choices) {
+        if (EqualsIgnoreCase(v, choice)) return choice;
+        listed += (listed.empty() ? "" : ", ") + choice;
+      }
+      throw refuse("give one of " + listed);
+    }
+    case KeyType::HttpsUrl: {
+      const std::string_view v = TrimBlanks(value);
+      if (v.empty()) return {};
+      const bool blank = v.find_first_of(" \t\r\n") != std::string_view::npos;
+      if (blank || v.size() <= 8 || !EqualsIgnoreCase(v.substr(0, 8), "https://"))
+        throw refuse("give an https:// address without blanks, or nothing");
+      return std::string(v);
+    }
   }
   return std::string(value);
 }

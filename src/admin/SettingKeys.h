@@ -17,6 +17,8 @@ enum class KeyType {
   Fingerprint,  // empty, or 64 hexadecimal digits, all together or with ":" between every pair
   LastChecked,  // written by the service; may only be emptied (the list is then due at once)
   NoticeText,   // a notice text, stored with its line breaks as "\13\10"
+  Choice,       // one of `choices` (any letter case, stored as listed), or empty for the default
+  HttpsUrl,     // empty, or an https:// address without blanks
 };
 
 struct KeyInfo {
@@ -24,7 +26,8 @@ struct KeyInfo {
   std::string key;      // the spelling written to the file
   KeyType type = KeyType::Text;
   long long minimum = 0, maximum = 0;
-  std::string defaultValue;  // what the service takes when the key is absent
+  std::string defaultValue;               // what the service takes when the key is absent
+  std::vector<std::string> choices = {};  // with KeyType::Choice
 };
 
 // The keys of section General, in the order `list show` gives them; the numbered keys of POP3

@@ -10,7 +10,8 @@
 
 #include "editor/BoundedSpinBox.h"
 #include "editor/ChoiceBox.h"
-#include "editor/TlsSettings.h"
+#include "editor/SecurityChoices.h"
+#include "platform/Text.h"
 
 namespace orvex {
 namespace {
@@ -98,6 +99,10 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   Security->setObjectName(QStringLiteral("Security"));
   Fingerprint = Edit("Fingerprint", this);
   Fingerprint->setPlaceholderText(QStringLiteral("SHA-256, optional"));
+  AuthMethod = new ChoiceBox({QStringLiteral("Password"), QStringLiteral("OAuth 2.0 token")}, this);
+  AuthMethod->setObjectName(QStringLiteral("AuthMethod"));
+  AuthMethod->setToolTip(
+      QStringLiteral("OAuth 2.0: sign the account in with \"orvex-admin oauth login\""));
   Host->setMinimumWidth(200);
   OkButton = Button(QStringLiteral("OK"), "OkButton", this);
   CancelButton = Button(QStringLiteral("Cancel"), "CancelButton", this);
@@ -109,6 +114,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   form->addRow(QStringLiteral("Password"), Password);
   form->addRow(QStringLiteral("Security"), Security);
   form->addRow(QStringLiteral("Fingerprint"), Fingerprint);
+  form->addRow(QStringLiteral("Sign in with"), AuthMethod);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
   layout->addLayout(OkCancelRow(OkButton, CancelButton));
@@ -129,6 +135,18 @@ void TForm3::accept() {
 void TForm3::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   Host->setFocus();
+}
+
+long long AuthMethodChoice(const std::string& stored) {
+  const std::string_view text = Trim(stored, Blanks::Spaces);
+  if (text.empty() || EqualsIgnoreCase(text, "password")) return 0;
+  if (EqualsIgnoreCase(text, "oauth2")) return 1;
+  return -1;
+}
+
+std::string AuthMethodText(long long choice, const std::string& stored) {
+  if (choice == AuthMethodChoice(stored)) return stored;
+  return choice == 1 ? "oauth2" : "password";
 }
 
 TForm4::TForm4(QWidget* parent) : QDialog(parent) {

@@ -60,6 +60,7 @@ class TForm3 final : public QDialog {
   QLineEdit* Password;
   ChoiceBox* Security;
   QLineEdit* Fingerprint;
+  ChoiceBox* AuthMethod;  // 0 the password, 1 an OAuth 2.0 token (orvex-admin oauth login)
   QPushButton* OkButton;
   QPushButton* CancelButton;
 
@@ -69,6 +70,12 @@ class TForm3 final : public QDialog {
  private:
   std::function<bool()> acceptCheck_;
 };
+
+// The choice of TForm3::AuthMethod for a stored Pop3AuthMethod<n>: 0 password (also empty), 1
+// oauth2, -1 a value of no choice; and the text to store for a choice, which keeps the stored
+// text while the choice is the one it stands for.
+long long AuthMethodChoice(const std::string& stored);
+std::string AuthMethodText(long long choice, const std::string& stored);
 
 // The new subscriber dialog.
 class TForm4 final : public QDialog {

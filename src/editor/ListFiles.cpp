@@ -9,7 +9,6 @@
 
 #include "platform/Error.h"
 #include "platform/FileSystem.h"
-#include "store/IniFile.h"
 
 namespace orvex {
 namespace {
@@ -36,11 +35,25 @@ std::vector<ListEntry> FindLists(const std::string& programDirectory) {
   return lists;
 }
 
+ListContent ReadListFiles(const std::string& directory) {
+  const char* const kNotOpened = "\r\nThe list was not opened.";
+  ListContent list{IniFile(directory + "maillist.ini"), NameValueList()};
+  if (!list.settings.ReadFailure().empty())
+    throw Error("Cannot read " + list.settings.Path() + ": " + list.settings.ReadFailure() +
+                kNotOpened);
+  try {
+    list.subscribers.LoadStoreFile(directory + "subscribers.ini");
+  } catch (const Error& error) {
+    throw Error(error.what() + std::string(kNotOpened));
+  }
+  return list;
+}
+
 std::string NewListDirectory(const std::string& programDirectory, const Clock& clock) {
   // The clock moves on within a few tries; one that stands still (or a run of taken names) must
   // not hold the editor for ever, so a counter takes over.
   constexpr int kClockTries = 1000;
-  constexpr int kCounterTries = 100000;
+  constexpr int kCounterTries = 1000;
   std::string stamp;
   for (int attempt = 0; attempt < kClockTries; ++attempt) {
     stamp = TimeStamp(clock.Now());

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "platform/DateTime.h"
+#include "store/IniFile.h"
+#include "store/NameValueList.h"
 
 namespace orvex {
 
@@ -17,9 +19,21 @@ struct ListEntry {
 // the file system lists them. Names starting with "." are hidden and passed over.
 std::vector<ListEntry> FindLists(const std::string& programDirectory);
 
+// The two files of a list, read whole before the window shows any of it.
+struct ListContent {
+  IniFile settings;
+  NameValueList subscribers;
+};
+
+// Reads `directory` + "maillist.ini" and + "subscribers.ini"; a missing file reads as empty.
+// orvex::Error ("Cannot read <path>: <reason>" and that the list was not opened) when either
+// exists but cannot be read whole: a list shown with defaults or without its subscribers would
+// be saved over what its files hold.
+ListContent ReadListFiles(const std::string& directory);
+
 // programDirectory + "Data/" + the 17 digits of the current time + "/", formed again from the
 // then current time while a directory of that path exists. When the clock does not move on
-// (1000 tries), "-2", "-3" ... follow the digits; orvex::Error when even those are taken.
+// (1000 tries), "-2", "-3" ... "-999" follow the digits; orvex::Error when even those are taken.
 // Nothing is created.
 std::string NewListDirectory(const std::string& programDirectory, const Clock& clock);
 

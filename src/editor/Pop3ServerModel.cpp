@@ -1,8 +1,8 @@
 // The POP3 server rows and how the list view shows them.
 #include "editor/Pop3ServerModel.h"
 
+#include "editor/SecurityChoices.h"
 #include "editor/SettingsText.h"
-#include "editor/TlsSettings.h"
 
 namespace orvex {
 

@@ -14,6 +14,9 @@ struct Pop3Server {
   std::string password;    // deciphered; only its mask is ever shown
   long long security = 0;  // as stored: 0 none, 1 STLS, 2 TLS from the start
   std::string tlsFingerprint;
+  // Pop3AuthMethod<n> as stored ("oauth2": an OAuth 2.0 token); empty: the password. It moves
+  // with its server when servers are deleted, so that no other mailbox inherits it.
+  std::string authMethod = {};
 };
 
 class Pop3ServerModel final : public QAbstractTableModel {

@@ -28,18 +28,6 @@ std::string EncodeText(const QString& text, TextEncoding encoding) {
   return text.toUtf8().toStdString();
 }
 
-std::string TrimBlanks(std::string_view text) {
-  auto blank = [](char c) {
-    const auto u = static_cast<unsigned char>(c);
-    return u >= 1 && u <= 32;
-  };
-  std::size_t begin = 0;
-  std::size_t end = text.size();
-  while (begin < end && blank(text[begin])) ++begin;
-  while (end > begin && blank(text[end - 1])) --end;
-  return std::string(text.substr(begin, end - begin));
-}
-
 FieldText::FieldText(std::string bytes, QString shown)
     : bytes_(std::move(bytes)), shown_(std::move(shown)) {}
 

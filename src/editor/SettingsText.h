@@ -18,9 +18,6 @@ QString DecodeText(std::string_view bytes);
 // character fits in a byte; anything else is written as UTF-8.
 std::string EncodeText(const QString& text, TextEncoding encoding = TextEncoding::Utf8);
 
-// Removes characters with codes 1 to 32 at both ends (the system's notion of blanks).
-std::string TrimBlanks(std::string_view text);
-
 // One stored value and the text a widget showed for it.
 class FieldText {
  public:

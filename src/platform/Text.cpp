@@ -14,6 +14,8 @@ bool IsBlank(char c, Blanks set) {
       return c == ' ' || c == '\t' || c == '\r' || c == '\n';
     case Blanks::Controls:
       return byte <= 32;
+    case Blanks::ControlsButNul:
+      return byte >= 1 && byte <= 32;
     case Blanks::ControlsAndDel:
       return byte <= 32 || byte == 127;
   }

@@ -15,6 +15,7 @@ enum class Blanks {
   Spaces,           // space, TAB, VT, FF: blanks inside one line of a profile file
   SpacesAndBreaks,  // space, TAB, CR, LF: around header fields and their parameters
   Controls,         // every byte 0..32: around an address
+  ControlsButNul,   // every byte 1..32: around what the editor takes from a field or a file
   ControlsAndDel,   // every byte 0..32 and DEL (127): around a server's reply line
 };
 

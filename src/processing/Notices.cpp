@@ -31,18 +31,8 @@ long long DaysFromCivil(int year, int month, int day) {
   return era * 146097 + dayOfEra - 719468;
 }
 
-// Where a template is read from. A notice section that maillist.ini lacks takes the text of a
-// new list, so that a hand-made list still sends, for example, a confirmation that carries its
-// code; a section the operator wrote stays theirs, even when empty. The signature is the
-// exception: it is appended to every post, and a list made without one must not start growing a
-// footer of example text.
 const IniFile& TemplateSource(const TAccount& list, std::string_view section) {
-  const IniFile& config = list.Config();
-  if (EqualsIgnoreCase(section, "Signature")) return config;
-  for (const std::string& name : config.SectionNames())
-    if (EqualsIgnoreCase(name, section)) return config;
-  static const IniFile builtIn = IniFile::FromText(DefaultListText());
-  return builtIn;
+  return NoticeSource(list.Config(), section);
 }
 
 }  // namespace

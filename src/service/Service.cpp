@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "crypto/SessionKeys.h"
+#include "oauth/AccessTokens.h"
 #include "platform/DialUpBackend.h"
 #include "platform/FileSystem.h"
 #include "platform/Heartbeat.h"
@@ -20,6 +21,7 @@
 #include "transport/MailClient.h"
 #include "transport/Pop3Retrieval.h"
 #include "transport/SmtpDelivery.h"
+#include "transport/StageSettings.h"
 
 namespace orvex {
 namespace {
@@ -70,11 +72,26 @@ int RunService(const std::string& programDirectory, const std::string& versionTe
   MailClient pop3(110);
   MailClient smtp(25);
 
+  // OAuth 2.0 access tokens, refreshed over HTTPS when they are about to expire; one token
+  // serves every connection of a list's cycle.
+  CurlHttpClient https;
+  AccessTokens accessTokens(https, console, DecipherStoredPassword);
+  const auto tokensOf = [&](TAccount& list) -> AccessTokenSource {
+    return [&accessTokens, &list](const std::string& account) {
+      return accessTokens.Get(list.ListDir(), list.Config(), account);
+    };
+  };
+
   CycleStages stages;
   stages.dialUp = [&](TAccount&) { return dialUp.DialUpConnect(); };
-  stages.retrieve = [&](TAccount& list) { RetrieveMailboxes(list, pop3, env); };
+  stages.retrieve = [&](TAccount& list) {
+    accessTokens.NewCycle(list.ListDir());
+    RetrieveMailboxes(list, pop3, env, DecipherStoredPassword, tokensOf(list));
+  };
   stages.process = [&](TAccount& list) { ProcessInbox(list, env); };
-  stages.deliver = [&](TAccount& list) { DeliverOutbox(list, smtp, env); };
+  stages.deliver = [&](TAccount& list) {
+    DeliverOutbox(list, smtp, env, DecipherStoredPassword, tokensOf(list));
+  };
   stages.hangUp = [&] { dialUp.HangUp(); };
   stages.progress = [](const std::string& what) {
     NotifyStatus(what);

@@ -2,6 +2,9 @@
 // line breaks written as "\13\10"; a text with a leading blank is quoted so that the blank stays.
 #include "store/DefaultList.h"
 
+#include "platform/Text.h"
+#include "store/IniFile.h"
+
 namespace orvex {
 
 std::string_view DefaultListText() {
@@ -92,6 +95,14 @@ Text=Someone, probably you, asked to unsubscribe this address from {ListName}.\1
 Subject=Your subscription to {ListName} paused
 Text=Mail from {ListName} to your address has been returned as undeliverable\13\10too many times, so it is not sent to you any more.\13\10To resume your subscription, send a message to {ControlAddress}\13\10with subject "resume <password>" (no quotes!), substituting your password instead of <password>.
 )INI";
+}
+
+const IniFile& NoticeSource(const IniFile& config, std::string_view section) {
+  if (EqualsIgnoreCase(section, "Signature")) return config;
+  for (const std::string& name : config.SectionNames())
+    if (EqualsIgnoreCase(name, section)) return config;
+  static const IniFile builtIn = IniFile::FromText(DefaultListText());
+  return builtIn;
 }
 
 }  // namespace orvex

@@ -482,6 +482,10 @@ void VisitMailbox(const Visit& v) {
 
 }  // namespace
 
+void Pop3SignInWithToken(MailClient& pop3) {
+  Pop3AuthenticateOAuth(pop3);
+}
+
 Pop3Limits ReadPop3Limits(const IniFile& config) {
   Pop3Limits limits;
   const long long size = config.ReadInteger("General", "Pop3MaxMessageSize",
@@ -513,19 +517,31 @@ void RetrieveMailboxes(TAccount& list, MailClient& pop3, const Environment& env)
 }
 
 void RetrieveMailboxes(TAccount& list, MailClient& pop3, const Environment& env,
-                       const PasswordDecipher& decipher) {
+                       const PasswordDecipher& decipher, const AccessTokenSource& tokens) {
   if (Terminated()) return;
   const IniFile& config = list.Config();
   // Bounded, so that a mistyped count cannot keep the stage busy for ever.
   const long long count = std::min<long long>(config.ReadInteger("General", "Pop3Count", 1), 1000);
   auto mailbox = [&](int n) {
     const std::string number = std::to_string(n);
-    return Pop3Mailbox{config.ReadString("General", "Pop3Host" + number, ""),
-                       PortSetting(config.ReadInteger("General", "Pop3Port" + number, 110)),
-                       config.ReadString("General", "Name" + number, ""),
-                       decipher(config.ReadString("General", "Password" + number, "")),
-                       SecuritySetting(config.ReadInteger("General", "Pop3Security" + number, 0)),
-                       config.ReadString("General", "Pop3TlsFingerprint" + number, "")};
+    Pop3Mailbox box{config.ReadString("General", "Pop3Host" + number, ""),
+                    PortSetting(config.ReadInteger("General", "Pop3Port" + number, 110)),
+                    config.ReadString("General", "Name" + number, ""),
+                    {},
+                    SecuritySetting(config.ReadInteger("General", "Pop3Security" + number, 0)),
+                    config.ReadString("General", "Pop3TlsFingerprint" + number, "")};
+    box.authMethod = ParseAuthMethod(config.ReadString("General", "Pop3AuthMethod" + number, ""));
+    if (box.authMethod == AuthMethod::OAuth2) {
+      std::optional<std::string> token;
+      if (tokens) token = tokens(box.userName);
+      if (!token)
+        throw AccountPassedOver("Mailbox " + number + " (" + box.userName +
+                                ") has no OAuth 2.0 token this cycle");
+      box.password = std::move(*token);
+    } else {
+      box.password = decipher(config.ReadString("General", "Password" + number, ""));
+    }
+    return box;
   };
   Pop3WorkItems work;
   RetrieveMailboxes(
@@ -551,6 +567,8 @@ void RetrieveMailboxes(int count, const std::function<Pop3Mailbox(int number)>& 
       const Pop3Mailbox box = mailbox(n);
       server = box.host + " port " + std::to_string(box.port);
       VisitMailbox({n, box, pop3, inboxDir, listDir, names, log, work, limits});
+    } catch (const AccountPassedOver&) {
+      // Its reason is in the log already; the other mailboxes go on.
     } catch (const StopRequestedError& error) {
       LogFailure(log, error.what());
     } catch (const std::exception& error) {

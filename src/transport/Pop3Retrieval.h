@@ -48,12 +48,14 @@ Pop3Limits ReadPop3Limits(const IniFile& config);
 
 // The stage of the list cycle: visits the mailboxes `Pop3Count` (default 1) of section General
 // names, with `Pop3Host<n>`, `Pop3Port<n>` (default 110), `Name<n>`, `Password<n>`,
-// `Pop3Security<n>` (default 0) and `Pop3TlsFingerprint<n>`, saving into the list's Inbox, under
-// the limits `Pop3MaxMessageSize` and `Pop3MaxPerCycle` (ReadPop3Limits).
+// `Pop3Security<n>` (default 0), `Pop3TlsFingerprint<n>` and `Pop3AuthMethod<n>`, saving into the
+// list's Inbox, under the limits `Pop3MaxMessageSize` and `Pop3MaxPerCycle` (ReadPop3Limits).
+// A mailbox with Pop3AuthMethod<n> oauth2 signs in with the token `tokens` gives for Name<n>;
+// without one it is passed over.
 void RetrieveMailboxes(TAccount& list, MailClient& pop3, const Environment& env);
-// The same with another way of deciphering the stored passwords (tests).
+// The same with another way of deciphering the stored passwords (tests), and the tokens.
 void RetrieveMailboxes(TAccount& list, MailClient& pop3, const Environment& env,
-                       const PasswordDecipher& decipher);
+                       const PasswordDecipher& decipher, const AccessTokenSource& tokens = {});
 
 // Visits mailboxes 1 to `count`, reading each one's settings just before it is visited; stops
 // early on a stop request. Catches and logs its own failures.
@@ -67,6 +69,11 @@ void RetrieveMailboxes(int count, const std::function<Pop3Mailbox(int number)>& 
                        MailClient& pop3, const std::string& inboxDir,
                        const MessageNameSource& names, Logger& log, Pop3WorkItems& work,
                        const Pop3Limits& limits = {});
+
+// AUTH XOAUTH2 (or OAUTHBEARER) with the access token in the client's password field, as a
+// mailbox with Pop3AuthMethod<n> oauth2 signs in; after the greeting (and STLS). A refusal raises
+// ProtocolReplyError with one readable line that never holds the token.
+void Pop3SignInWithToken(MailClient& pop3);
 
 // Writes `content` into `inboxDir` under a new name from `names`, by writing a partial file and
 // renaming it without replacing anything, so that no reader ever sees half a message and no

@@ -72,7 +72,9 @@ class OutboxWalk {
         settings_(settings),
         limits_(limits),
         clock_(clock),
-        auth_(settings.userName.empty() ? SmtpAuth::None : SmtpAuth::Login),
+        auth_(settings.userName.empty()                   ? SmtpAuth::None
+              : settings.authMethod == AuthMethod::OAuth2 ? SmtpAuth::OAuth2
+                                                          : SmtpAuth::Login),
         smtp_(smtp),
         log_(log),
         quota_(listDir, limits.maxRecipientsPerDay, clock),
@@ -380,14 +382,24 @@ void DeliverOutbox(TAccount& list, MailClient& smtp, const Environment& env) {
 }
 
 void DeliverOutbox(TAccount& list, MailClient& smtp, const Environment& env,
-                   const PasswordDecipher& decipher) {
+                   const PasswordDecipher& decipher, const AccessTokenSource& tokens) {
   const IniFile& config = list.Config();
   SmtpSettings settings{config.ReadString("General", "SmtpHost", ""),
                         PortSetting(config.ReadInteger("General", "SmtpPort", 25)),
                         config.ReadString("General", "SMTPUser", ""),
-                        decipher(config.ReadString("General", "SMTPPassword", "")),
+                        {},
                         config.ReadString("General", "From", ""),
                         config.ReadString("General", "ControlAddress", "")};
+  settings.authMethod = ParseAuthMethod(config.ReadString("General", "SmtpAuthMethod", ""));
+  if (settings.authMethod == AuthMethod::OAuth2 && !settings.userName.empty()) {
+    // Without a token nothing can be sent; the Outbox stays as it is for the next cycle.
+    std::optional<std::string> token;
+    if (tokens) token = tokens(settings.userName);
+    if (!token) return;
+    settings.password = std::move(*token);
+  } else {
+    settings.password = decipher(config.ReadString("General", "SMTPPassword", ""));
+  }
   settings.security = SecuritySetting(config.ReadInteger("General", "SmtpSecurity", 0));
   settings.tlsFingerprint = config.ReadString("General", "SmtpTlsFingerprint", "");
   OutboxRecipients recipients;

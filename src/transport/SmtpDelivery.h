@@ -8,6 +8,7 @@
 #include "platform/DateTime.h"
 #include "platform/Logger.h"
 #include "transport/MailClient.h"
+#include "transport/OAuthSasl.h"
 #include "transport/SendingQuota.h"
 #include "transport/StageSettings.h"
 
@@ -29,6 +30,8 @@ struct SmtpSettings {
   std::string controlAddress;  // envelope sender of private messages
   MailSecurity security = MailSecurity::None;
   std::string tlsFingerprint = {};  // as configured
+  // With OAuth2 the password field holds the account's access token.
+  AuthMethod authMethod = AuthMethod::Password;
 };
 
 // The recipients of the two kinds of list mail, in the order of the subscriber store.
@@ -87,11 +90,13 @@ TransactionResult SendTransaction(MailClient& smtp, SmtpAuth auth, Logger& log,
 // The stage of the list cycle: reads `SMTPUser`, `SMTPPassword`, `SmtpHost`, `SmtpPort`
 // (default 25), `From`, `ControlAddress`, `SmtpSecurity` (default 0), `SmtpTlsFingerprint` and
 // the limits (ReadDeliveryLimits) from section General, selects the recipients from
-// the subscriber store and delivers the list's Outbox.
+// the subscriber store and delivers the list's Outbox. With `SmtpAuthMethod` oauth2 the relay is
+// signed in to with the token `tokens` gives for SMTPUser; without one nothing is sent this cycle
+// (the Outbox waits).
 void DeliverOutbox(TAccount& list, MailClient& smtp, const Environment& env);
-// The same with another way of deciphering the stored password (tests).
+// The same with another way of deciphering the stored password (tests), and the tokens.
 void DeliverOutbox(TAccount& list, MailClient& smtp, const Environment& env,
-                   const PasswordDecipher& decipher);
+                   const PasswordDecipher& decipher, const AccessTokenSource& tokens = {});
 
 // Sends the files of `listDir` + "Outbox/" and deletes each one that was sent; files that can
 // never be sent move to the list's Failed directory. Posts and digests go out in transactions

@@ -11,10 +11,11 @@
 #include "editor/BoundedSpinBox.h"
 #include "editor/ListFiles.h"
 #include "editor/Pop3ServerModel.h"
+#include "editor/SecurityChoices.h"
 #include "editor/SettingsText.h"
 #include "editor/StartUp.h"
 #include "editor/SubscriberModel.h"
-#include "editor/TlsSettings.h"
+#include "platform/Error.h"
 #include "platform/InstanceLock.h"
 
 using namespace orvex;
@@ -276,13 +277,16 @@ class EditorPartsTest : public QObject {
     QCOMPARE(spin.StoredValue(), 42LL);
   }
 
+  void PortBoxesTakeEveryTcpPort_data() {
+    QTest::addColumn<int>("port");
+    for (int port : {1, 25, 465, 587, 995, 65535}) QTest::addRow("%d", port) << port;
+  }
   void PortBoxesTakeEveryTcpPort() {
+    QFETCH(int, port);
     BoundedSpinBox spin(1, 65535);
-    for (int port : {1, 25, 465, 587, 995, 65535}) {
-      spin.selectAll();
-      QTest::keyClicks(&spin, QString::number(port));
-      QCOMPARE(spin.StoredValue(), static_cast<long long>(port));
-    }
+    spin.selectAll();
+    QTest::keyClicks(&spin, QString::number(port));
+    QCOMPARE(spin.StoredValue(), static_cast<long long>(port));
   }
 
   void DeleteTreeRemovesEverythingButStopsAtAReadOnlyFile() {
@@ -357,6 +361,17 @@ class EditorPartsTest : public QObject {
     dir.MakeList("20261207023354123");
     dir.MakeList("20261207023354123-2");
     QCOMPARE(NewListDirectory(dir.Path(), stopped), dir.Path() + "Data/20261207023354123-3/");
+    // And when even the counter's names are taken: a clear error, not an endless search.
+    for (int counter = 3; counter < 1000; ++counter)
+      std::filesystem::create_directory(dir.Path() + "Data/20261207023354123-" +
+                                        std::to_string(counter));
+    try {
+      NewListDirectory(dir.Path(), stopped);
+      QFAIL("a name was found although every one is taken");
+    } catch (const Error& error) {
+      QCOMPARE(std::string(error.what()),
+               "No free name for a new list directory in " + dir.Path() + "Data/");
+    }
   }
 
   void InterlockRefusesBesideTheServiceAndHandsOverToAFirstEditor() {

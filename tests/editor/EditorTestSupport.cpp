@@ -11,6 +11,8 @@
 #include <QTimer>
 
 #include "crypto/Passwords.h"
+#include "editor/BoundedSpinBox.h"
+#include "editor/ChoiceBox.h"
 #include "editor/Dialogs.h"
 #include "platform/Error.h"
 #include "store/NameValueList.h"
@@ -92,6 +94,40 @@ void WhenModalShown(std::function<void(QWidget*)> act) {
     QTimer::singleShot(5, *poll);
   };
   QTimer::singleShot(0, *poll);
+}
+
+void AnswerPop3Dialog(const QString& host, const QString& port, const QString& user,
+                      const QString& password, int security, const QString& fingerprint) {
+  WhenModalShown([=](QWidget* modal) {
+    auto* dialog = qobject_cast<TForm3*>(modal);
+    if (dialog == nullptr) qFatal("the POP3 server dialog did not open");
+    if (security >= 0) Choose(dialog->Security, security);
+    if (!fingerprint.isNull()) {
+      dialog->Fingerprint->selectAll();
+      QTest::keyClicks(dialog->Fingerprint, fingerprint);
+    }
+    for (auto [edit, text] :
+         {std::pair{dialog->Host, host}, {dialog->User, user}, {dialog->Password, password}}) {
+      if (text.isNull()) continue;
+      edit->selectAll();
+      QTest::keyClicks(edit, text);
+    }
+    if (!port.isNull()) {
+      dialog->Port->selectAll();
+      QTest::keyClicks(dialog->Port, port);
+    }
+    QTest::mouseClick(dialog->OkButton, Qt::LeftButton);
+  });
+}
+
+void AnswerNewSubscriber(const QString& address, const QString& password) {
+  WhenModalShown([=](QWidget* modal) {
+    auto* dialog = qobject_cast<TForm4*>(modal);
+    if (dialog == nullptr) qFatal("the new subscriber dialog did not open");
+    dialog->Address->setText(address);
+    dialog->Password->setText(password);
+    QTest::mouseClick(dialog->OkButton, Qt::LeftButton);
+  });
 }
 
 EditorFixture::EditorFixture(const std::function<void(EditorFixture&)>& before) {

@@ -50,6 +50,15 @@ void Choose(QComboBox* box, int index);
 // Runs `act` on the next modal dialog once it is on the screen (waits at most five seconds).
 void WhenModalShown(std::function<void(QWidget*)> act);
 
+// Answers the next POP3 server dialog with OK. Null texts and a negative security leave the
+// dialog's values; the security is chosen first, so that a port given here wins over the one it
+// suggests.
+void AnswerPop3Dialog(const QString& host, const QString& port, const QString& user,
+                      const QString& password, int security = -1, const QString& fingerprint = {});
+
+// Answers the next new subscriber dialog with OK.
+void AnswerNewSubscriber(const QString& address, const QString& password);
+
 // Starts at 2026-12-07 02:33:54.123 and moves on by one millisecond at each reading.
 class SteppingClock final : public Clock {
  public:

@@ -21,11 +21,18 @@ TEST(TextTest, TrimKeepsExactlyWhatEachBlankSetCallsBlank) {
       {"spaces and breaks stop at DEL and VT", Blanks::SpacesAndBreaks,
        std::string("\x7f\t\v x \f\n\x01", 9)},
       {"controls stop at DEL", Blanks::Controls, std::string("\x7f\t\v x", 5)},
+      {"controls but NUL stop at DEL", Blanks::ControlsButNul, std::string("\x7f\t\v x", 5)},
       {"controls and DEL leave the word", Blanks::ControlsAndDel, "x"},
   };
   for (const Case& c : cases) EXPECT_EQ(Trim(text, c.set), c.expected) << c.name;
   EXPECT_EQ(Trim(" \v\tkey\f ", Blanks::Spaces), "key");
   EXPECT_EQ(Trim(std::string("\0a\0", 3), Blanks::Controls), "a");
+  EXPECT_EQ(Trim(std::string("\0 a\x01\0", 5), Blanks::ControlsButNul),
+            std::string("\0 a\x01\0", 5));
+  EXPECT_EQ(Trim(" \x01"
+                 "a\x20",
+                 Blanks::ControlsButNul),
+            "a");
   EXPECT_EQ(Trim("   ", Blanks::ControlsAndDel), "");
 }
 

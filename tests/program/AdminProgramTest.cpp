@@ -137,6 +137,50 @@ TEST_F(AdminProgramTest, CreatesAListWithEveryNoticeAndShowsIt) {
   EXPECT_EQ(test::FileNamesIn(dir.Path() + "Data"), std::vector<std::string>{"birds"});
 }
 
+TEST_F(AdminProgramTest, CreateWithAProviderFillsInItsServersAndLimits) {
+  const Result r = Admin({"list", "create", "birds", "--name", "Birds", "--address",
+                          "birds@outlook.test", "--control", "birds@outlook.test", "--moderator",
+                          "joe@example.org", "--provider", "Outlook"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const IniFile created = IniFile::FromText(ReadText(List("maillist.ini")));
+  const std::pair<const char*, const char*> expected[] = {
+      {"SMTPHOST", "smtp-mail.outlook.com"},
+      {"SMTPPort", "587"},
+      {"SmtpSecurity", "1"},
+      {"SMTPUser", "birds@outlook.test"},
+      {"SmtpAuthMethod", "oauth2"},
+      {"OAuthProvider", "microsoft"},
+      {"Pop3Count", "1"},
+      {"Pop3Host1", "outlook.office365.com"},
+      {"Pop3Port1", "995"},
+      {"Pop3Security1", "2"},
+      {"Name1", "birds@outlook.test"},
+      {"Pop3AuthMethod1", "oauth2"},
+      {"From", "birds@outlook.test"},
+      {"FromRewrite", "2"},
+      {"MaxRecipients", "100"},
+      {"MaxRecipientsPerDay", "300"},
+  };
+  for (const auto& [key, value] : expected)
+    EXPECT_EQ(created.ReadString("General", key, "?"), value) << key;
+
+  // A provider without POP3, and one that is not known.
+  ASSERT_EQ(Admin({"list", "create", "owls", "--name", "Owls", "--address", "owls@icloud.test",
+                   "--control", "owls@icloud.test", "--moderator", "joe@example.org", "--provider",
+                   "icloud"})
+                .status,
+            0);
+  EXPECT_EQ(IniFile::FromText(ReadText(List("maillist.ini", "owls")))
+                .ReadString("General", "Pop3Count", "?"),
+            "0");
+  const Result unknown =
+      Admin({"list", "create", "fish", "--name", "Fish", "--address", "f@x.test", "--control",
+             "f@x.test", "--moderator", "j@x.test", "--provider", "aol"});
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_NE(unknown.err.find("give one of gmail, outlook"), std::string::npos) << unknown.err;
+  EXPECT_FALSE(DirectoryExists(dir.Path() + "Data/fish"));
+}
+
 TEST_F(AdminProgramTest, SetChecksTypeAndRangeAndWritesOnlyGoodValues) {
   CreateList();
   struct Case {
@@ -164,6 +208,15 @@ TEST_F(AdminProgramTest, SetChecksTypeAndRangeAndWritesOnlyGoodValues) {
       {"NoSuchKey", "1", 1, ""},
       {"LastChecked", "yesterday", 1, ""},
       {"Name", "two\nlines", 1, ""},
+      {"SmtpAuthMethod", "OAuth2", 0, "oauth2"},
+      {"Pop3AuthMethod3", "password", 0, "password"},
+      {"Pop3AuthMethod1", "token", 1, ""},
+      {"OAuthProvider", "Microsoft", 0, "microsoft"},
+      {"OAuthProvider", "yahoo", 1, ""},
+      {"OAuthTokenUrl", "https://auth.example.org/token", 0, "https://auth.example.org/token"},
+      {"OAuthTokenUrl", "http://auth.example.org/token", 1, ""},
+      {"OAuthDeviceUrl", "https://a b", 1, ""},
+      {"OAuthClientSecret", "secret", 2, ""},
   };
   for (const Case& c : cases) {
     const std::string before = ReadText(List("maillist.ini"));

@@ -34,9 +34,15 @@ is for the name "localhost" only, signed by a test authority):
     ORVEX_TLS_CA               the test authority's certificate; SSL_CERT_FILE names it too
     ORVEX_TLS_OTHER_CA         another authority's certificate, which signed nothing in use
     ORVEX_TLS_FINGERPRINT      the servers' certificate's SHA-256 fingerprint ("AB:CD:...")
+    ORVEX_OAUTH_TOKENS         "user:token,..." access tokens that Dovecot (POP3, and Postfix's AUTH
+                               through it, on ORVEX_SMTPS_PORT) takes by XOAUTH2 and OAUTHBEARER:
+                               its oauth2 passdb asks a scripted introspection endpoint here,
+                               which knows these tokens and no other
 """
 import argparse
 import grp
+import http.server
+import json
 import os
 import pwd
 import shutil
@@ -45,11 +51,15 @@ import socket
 import ssl
 import subprocess
 import sys
+import threading
 import time
+import urllib.parse
 
 POP3_ACCOUNTS = {"alice": "alice-secret", "bob": "bob-secret", "empty": "empty-secret"}
+OAUTH_TOKENS = {user: "orvex-test-token-" + user for user in POP3_ACCOUNTS}
 SMTP_DOMAIN = "lists.test"
-SMTP_MAILBOXES = ["sub%d" % n for n in range(1, 51)] + ["joe", "digest1", "digest2", "paused"]
+SMTP_MAILBOXES = ["sub%d" % n for n in range(1, 51)] + [
+    "joe", "digest1", "digest2", "paused", "oauth"]
 START_LIMIT = 60.0  # seconds for a server to answer
 
 
@@ -174,7 +184,32 @@ def make_accessible(path):
         path = os.path.dirname(path)
 
 
-def start_dovecot(base, tls):
+class Introspection(http.server.BaseHTTPRequestHandler):
+    """RFC 7662 token introspection for Dovecot's oauth2 passdb: active for the known tokens."""
+
+    def do_POST(self):
+        length = min(int(self.headers.get("Content-Length", "0")), 65536)
+        form = urllib.parse.parse_qs(self.rfile.read(length).decode("ascii", "replace"))
+        token = form.get("token", [""])[0]
+        users = [u for u, t in OAUTH_TOKENS.items() if t == token]
+        body = json.dumps({"active": True, "username": users[0]} if users else {"active": False})
+        self.send_response(200)
+        self.send_header("Content-Type", "application/json")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body.encode())
+
+    def log_message(self, *args):
+        pass
+
+
+def start_introspection():
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Introspection)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+
+
+def start_dovecot(base, tls, introspection_port):
     d = os.path.join(base, "dovecot")
     for sub in ("run", "state", "log"):
         os.makedirs(os.path.join(d, sub), exist_ok=True)
@@ -192,6 +227,15 @@ def start_dovecot(base, tls):
     port = free_port()
     pop3s_port = free_port()
     log = os.path.join(d, "log", "dovecot.log")
+    oauth2_conf = os.path.join(d, "oauth2.conf")
+    write(oauth2_conf, f"""
+introspection_mode = post
+introspection_url = http://127.0.0.1:{introspection_port}/introspect
+force_introspection = yes
+username_attribute = username
+active_attribute = active
+active_value = true
+""")
     conf = os.path.join(d, "dovecot.conf")
     write(conf, f"""
 base_dir = {d}/run
@@ -204,7 +248,7 @@ ssl = yes
 ssl_cert = <{tls["server.pem"]}
 ssl_key = <{tls["server.key"]}
 disable_plaintext_auth = no
-auth_mechanisms = plain login
+auth_mechanisms = plain login xoauth2 oauthbearer
 auth_failure_delay = 0
 mail_location = maildir:{mail_root}/%u/Maildir
 mail_uid = {uid}
@@ -212,7 +256,13 @@ mail_gid = {gid}
 pop3_uidl_format = %f
 passdb {{
   driver = passwd-file
+  mechanisms = plain login
   args = scheme=PLAIN username_format=%u {passwd}
+}}
+passdb {{
+  driver = oauth2
+  mechanisms = xoauth2 oauthbearer
+  args = {oauth2_conf}
 }}
 userdb {{
   driver = static
@@ -413,11 +463,13 @@ def main():
     if os.path.exists(base):
         shutil.rmtree(base)
     os.makedirs(base)
-    dovecot = postfix = None
+    dovecot = postfix = introspection = None
     status = 1
     try:
         tls, fingerprint = make_certificates(base)
-        dovecot, pop3_port, pop3s_port, pop3_maildirs, sasl_socket = start_dovecot(base, tls)
+        introspection = start_introspection()
+        dovecot, pop3_port, pop3s_port, pop3_maildirs, sasl_socket = start_dovecot(
+            base, tls, introspection.server_address[1])
         routes = [tuple(r.split("=", 1)) for r in args.pop3_route]
         for address, account in routes:
             if account not in POP3_ACCOUNTS or not address.endswith("@" + SMTP_DOMAIN):
@@ -442,6 +494,7 @@ def main():
             "ORVEX_TLS_OTHER_CA": tls["other-ca.pem"],
             "ORVEX_TLS_FINGERPRINT": fingerprint,
             "SSL_CERT_FILE": tls["ca.pem"],
+            "ORVEX_OAUTH_TOKENS": ",".join("%s:%s" % kv for kv in OAUTH_TOKENS.items()),
         })
         if command:
             status = subprocess.call(command, env=env)
@@ -450,6 +503,8 @@ def main():
     finally:
         stop(postfix)
         stop(dovecot)
+        if introspection:
+            introspection.shutdown()
     if status == 0:
         shutil.rmtree(base, ignore_errors=True)
     else:

@@ -1,5 +1,5 @@
 // Security choices, their ports and the fingerprint check.
-#include "editor/TlsSettings.h"
+#include "editor/SecurityChoices.h"
 
 #include <algorithm>
 #include <array>
