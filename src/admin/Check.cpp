@@ -251,10 +251,7 @@ int Check(const Session& session, const std::string& list, std::ostream& out) {
         {{"server", row.server}, {"ok", row.ok}, {"step", row.step}, {"detail", row.result}});
     table.rows.push_back({row.server, row.ok ? "ok" : "FAILED", row.step, row.result});
   }
-  if (session.Json())
-    out << JsonText(Json{{"list", list}, {"servers", json}}) << '\n';
-  else
-    PrintTable(out, table);
+  Print(session, out, Json{{"list", list}, {"servers", json}}, table);
   return allOk ? kExitDone : kExitFailed;
 }
 

@@ -147,21 +147,6 @@ std::string CheckedAddress(std::string_view input) {
   return address;
 }
 
-void Print(const Session& session, std::ostream& out, const Json& json, const Table& table) {
-  if (session.Json())
-    out << JsonText(json) << '\n';
-  else
-    PrintTable(out, table);
-}
-
-void PrintMessage(const Session& session, std::ostream& out, const Json& json,
-                  const std::string& text) {
-  if (session.Json())
-    out << JsonText(json) << '\n';
-  else
-    out << text << '\n';
-}
-
 // ---- member changes
 // -------------------------------------------------------------------------------
 

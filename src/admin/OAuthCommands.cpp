@@ -57,14 +57,6 @@ std::string LocalTime(long long unixSeconds) {
   return text;
 }
 
-void PrintMessage(const Session& session, std::ostream& out, const Json& json,
-                  const std::string& text) {
-  if (session.Json())
-    out << JsonText(json) << '\n';
-  else
-    out << text << '\n';
-}
-
 std::string Joined(const std::vector<std::string>& names) {
   std::string text;
   for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
@@ -294,10 +286,7 @@ int OAuthStatus(const Session& session, const std::string& list, std::ostream& o
                     {"refreshToken", tokens && !tokens->refreshToken.empty()},
                     {"accessTokenExpires", tokens ? tokens->accessTokenExpires : 0}});
   }
-  if (session.Json())
-    out << JsonText(Json{{"list", list}, {"accounts", json}}) << '\n';
-  else
-    PrintTable(out, table);
+  Print(session, out, Json{{"list", list}, {"accounts", json}}, table);
   return kExitDone;
 }
 

@@ -1,6 +1,8 @@
 // Table and JSON rendering.
 #include "admin/Output.h"
 
+#include "admin/Session.h"
+
 #include <algorithm>
 
 namespace orvex::admin {
@@ -28,6 +30,21 @@ void PrintTable(std::ostream& out, const Table& table) {
 
 std::string JsonText(const Json& value) {
   return value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+void Print(const Session& session, std::ostream& out, const Json& json, const Table& table) {
+  if (session.Json())
+    out << JsonText(json) << '\n';
+  else
+    PrintTable(out, table);
+}
+
+void PrintMessage(const Session& session, std::ostream& out, const Json& json,
+                  const std::string& text) {
+  if (session.Json())
+    out << JsonText(json) << '\n';
+  else
+    out << text << '\n';
 }
 
 }  // namespace orvex::admin

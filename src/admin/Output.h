@@ -23,4 +23,11 @@ void PrintTable(std::ostream& out, const Table& table);
 // addresses may hold any bytes).
 std::string JsonText(const Json& value);
 
+class Session;
+
+// What a command prints: the JSON with --json, else the table or the one sentence.
+void Print(const Session& session, std::ostream& out, const Json& json, const Table& table);
+void PrintMessage(const Session& session, std::ostream& out, const Json& json,
+                  const std::string& text);
+
 }  // namespace orvex::admin
