@@ -164,8 +164,8 @@ void OAuthPage::Save(IniFile& ini) const {
   save("OAuthScope", Scope, loaded_.scope);
 }
 
-void RunSignInDialog(QWidget* parent, const std::string& programDirectory,
-                     const std::string& list) {
+void RunSignInDialog(QWidget* parent, const std::string& programDirectory, const std::string& list,
+                     const QString& program) {
   QDialog dialog(parent);
   dialog.setObjectName(QStringLiteral("SignInDialog"));
   dialog.setWindowTitle(QStringLiteral("Sign in with OAuth 2.0"));
@@ -181,7 +181,9 @@ void RunSignInDialog(QWidget* parent, const std::string& programDirectory,
 
   // The editor's own orvex-admin when it lies beside it, else the one on PATH.
   const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/orvex-admin");
-  const QString program = QFileInfo(beside).isExecutable() ? beside : QStringLiteral("orvex-admin");
+  const QString admin = !program.isEmpty()                 ? program
+                        : QFileInfo(beside).isExecutable() ? beside
+                                                           : QStringLiteral("orvex-admin");
   QProcess process;
   process.setProcessChannelMode(QProcess::MergedChannels);
   QObject::connect(&process, &QProcess::readyRead, &dialog, [&] {
@@ -193,10 +195,10 @@ void RunSignInDialog(QWidget* parent, const std::string& programDirectory,
   });
   QObject::connect(&process, &QProcess::errorOccurred, &dialog, [&](QProcess::ProcessError) {
     if (process.state() == QProcess::NotRunning)
-      output->appendPlainText(QStringLiteral("Cannot run ") + program + QStringLiteral(": ") +
+      output->appendPlainText(QStringLiteral("Cannot run ") + admin + QStringLiteral(": ") +
                               process.errorString());
   });
-  process.start(program,
+  process.start(admin,
                 {QStringLiteral("--dir"), QString::fromStdString(programDirectory),
                  QStringLiteral("oauth"), QStringLiteral("login"), QString::fromStdString(list),
                  QStringLiteral("--flow"), QStringLiteral("browser")});

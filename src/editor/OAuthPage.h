@@ -2,6 +2,7 @@
 // which runs `orvex-admin oauth login` with the browser flow and shows what it says.
 #pragma once
 
+#include <QString>
 #include <QWidget>
 #include <functional>
 #include <string>
@@ -55,6 +56,8 @@ class OAuthPage final : public QWidget {
 
 // Runs `orvex-admin --dir DIR oauth login LIST --flow browser` beside the editor's program file
 // (or from PATH) in a dialog that shows its output as it comes; closing the dialog ends it.
-void RunSignInDialog(QWidget* parent, const std::string& programDirectory, const std::string& list);
+// `program`, when given, is run instead of that orvex-admin (tests give a stand-in).
+void RunSignInDialog(QWidget* parent, const std::string& programDirectory, const std::string& list,
+                     const QString& program = {});
 
 }  // namespace orvex

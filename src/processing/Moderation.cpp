@@ -1,6 +1,7 @@
 // Held messages, their tokens and records, and the decisions that come by mail or from the shell.
 #include "processing/Moderation.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 
@@ -19,6 +20,8 @@ namespace {
 
 constexpr std::string_view kAlphabet = "abcdefghijklmnopqrstuvwxyz234567";
 constexpr std::size_t kMaximumReason = 1000;
+// Of an HTML reply only the start is read: the moderator's own line comes first.
+constexpr std::size_t kMaximumHtml = 64 * 1024;
 constexpr std::size_t kMaximumRecordedSubject = 200;
 constexpr std::size_t kMaximumRecordedField = 200;
 // An encoded word is at most 75 characters; a longer run without its end is no encoded word.
@@ -184,6 +187,104 @@ bool HasDigitOrAddressMark(std::string_view line) {
   return false;
 }
 
+// ---- the text of an HTML reply ----
+
+bool HtmlSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f';
+}
+
+void AppendUtf8(std::string& out, std::uint32_t code) {
+  if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = 0xFFFD;
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+// The character an entity at the start of `text` ("&amp;", "&#233;", "&#xE9;") stands for and
+// the entity's length; nothing for an unknown or unfinished one, which then stays as written.
+std::optional<std::pair<std::string, std::size_t>> HtmlEntityAt(std::string_view text) {
+  const std::size_t end = text.substr(0, 12).find(';');
+  if (end == std::string_view::npos || end < 2) return std::nullopt;
+  const std::string_view name = text.substr(1, end - 1);
+  std::string out;
+  if (name.front() == '#') {
+    const bool hex = name.size() > 1 && (name[1] == 'x' || name[1] == 'X');
+    const std::string_view digits = name.substr(hex ? 2 : 1);
+    std::uint32_t code = 0;
+    const auto [ptr, ec] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), code, hex ? 16 : 10);
+    if (digits.empty() || ec != std::errc() || ptr != digits.data() + digits.size())
+      return std::nullopt;
+    AppendUtf8(out, code);
+  } else {
+    static constexpr std::pair<std::string_view, std::string_view> kNamed[] = {
+        {"amp", "&"}, {"lt", "<"}, {"gt", ">"}, {"quot", "\""}, {"apos", "'"}, {"nbsp", " "}};
+    for (const auto& [entity, character] : kNamed)
+      if (EqualsIgnoreCase(name, entity)) out = character;
+    if (out.empty()) return std::nullopt;
+  }
+  return std::pair{std::move(out), end + 1};
+}
+
+bool HtmlLineTag(std::string_view name) {
+  static constexpr std::string_view kTags[] = {"br", "p",  "div", "tr", "li", "hr", "table",
+                                               "h1", "h2", "h3",  "h4", "h5", "h6", "blockquote"};
+  for (const std::string_view tag : kTags)
+    if (name == tag) return true;
+  return false;
+}
+
+// The HTML part of a reply, read while its message is decoded: only the first text/html part,
+// and of it at most kMaximumHtml bytes. `plain` tells whether the reply has a text/plain part.
+struct HtmlReplyPart {
+  std::string html;
+  bool plain = false;
+};
+
+HtmlReplyPart ReadHtmlReplyPart(const TMsg& reply) {
+  HtmlReplyPart part;
+  TMimeDecode decoder;
+  std::string type;  // of the part whose lines come now; empty between parts
+  std::string encoding;
+  bool html_done = false;
+  auto enter = [&](const std::string& content_type, const std::string& content_encoding) {
+    type = content_type.empty() ? "text/plain" : content_type;
+    encoding = content_encoding;
+    if (type == "text/plain") part.plain = true;
+  };
+  decoder.OnHeaderEnd = [&](TMimeDecode& d) {
+    if (d.MimeBoundary().empty()) enter(d.ContentType(), d.Encoding());
+  };
+  decoder.OnPartHeaderEnd = [&](TMimeDecode& d) { enter(d.PartContentType(), d.PartEncoding()); };
+  decoder.OnPartEnd = [&](TMimeDecode&) {
+    if (type == "text/html" && !part.html.empty()) html_done = true;
+    type.clear();
+  };
+  decoder.OnPartLine = [&](TMimeDecode& d, const char* data, std::size_t size) {
+    if (type != "text/html" || html_done || part.html.size() >= kMaximumHtml) return;
+    std::string_view line(data, std::min(size, kMaximumHtml - part.html.size()));
+    // A quoted-printable line ending in "=" goes on with the next one.
+    if (encoding == "quoted-printable" && d.CurrentData().ends_with('=') && line.ends_with("\r\n"))
+      line.remove_suffix(2);
+    part.html.append(line);
+    if (encoding != "quoted-printable" && encoding != "base64") part.html += '\n';
+  };
+  decoder.DecodeLines(reply.Lines);
+  return part;
+}
+
 std::string NoticeForModerator(const TAccount& list, std::string_view answer,
                                DecisionOutcome outcome) {
   std::string why;
@@ -309,6 +410,102 @@ std::string RejectionReason(const std::vector<std::string>& body) {
     return reason;
   }
   return {};
+}
+
+std::vector<std::string> HtmlTextLines(std::string_view html) {
+  html = html.substr(0, kMaximumHtml);
+  std::vector<std::string> lines(1);
+  int quote_depth = 0;      // open <blockquote> elements
+  int quote_div_depth = 0;  // <div> elements open inside a quoting one, itself included
+  bool space = false;       // blanks were passed since the last character
+  auto end_line = [&] {
+    if (!lines.back().empty()) lines.emplace_back();
+    space = false;
+  };
+  auto put = [&](std::string_view text) {
+    if (lines.back().empty() && (quote_depth > 0 || quote_div_depth > 0))
+      lines.back() = "> ";
+    else if (space && !lines.back().empty())
+      lines.back() += ' ';
+    space = false;
+    lines.back() += text;
+  };
+  std::size_t i = 0;
+  while (i < html.size()) {
+    const char c = html[i];
+    if (c == '&') {
+      if (const auto entity = HtmlEntityAt(html.substr(i))) {
+        if (entity->first == " ")
+          space = true;
+        else
+          put(entity->first);
+        i += entity->second;
+      } else {
+        put("&");
+        ++i;
+      }
+      continue;
+    }
+    if (c != '<') {
+      if (HtmlSpace(c))
+        space = true;
+      else
+        put(html.substr(i, 1));
+      ++i;
+      continue;
+    }
+    if (html.substr(i).starts_with("<!--")) {
+      const std::size_t close = html.find("-->", i + 4);
+      if (close == std::string_view::npos) break;
+      i = close + 3;
+      continue;
+    }
+    const std::size_t close = html.find('>', i);
+    if (close == std::string_view::npos) break;
+    const std::string_view tag = html.substr(i + 1, close - i - 1);
+    i = close + 1;
+    const bool closing = tag.starts_with('/');
+    std::size_t name_end = closing ? 1 : 0;
+    while (name_end < tag.size() && AsciiAlphanumeric(tag[name_end])) ++name_end;
+    const std::string name = LowerCase(tag.substr(closing ? 1 : 0, name_end - (closing ? 1 : 0)));
+    const std::string_view attributes = tag.substr(name_end);
+    if (!closing && (name == "style" || name == "script" || name == "head" || name == "title")) {
+      // Their content is no text of the reply.
+      const std::string end = "</" + name;
+      std::size_t at = i;
+      while (at < html.size() && !StartsWithIgnoreCase(html.substr(at), end)) ++at;
+      const std::size_t after = html.find('>', at);
+      if (after == std::string_view::npos) break;
+      i = after + 1;
+      continue;
+    }
+    if (name == "blockquote") quote_depth = std::max(0, quote_depth + (closing ? -1 : 1));
+    if (name == "div") {
+      if (quote_div_depth > 0)
+        quote_div_depth += closing ? -1 : 1;
+      else if (!closing && (ContainsIgnoreCase(attributes, "gmail_quote") ||
+                            ContainsIgnoreCase(attributes, "moz-cite-prefix")))
+        quote_div_depth = 1;
+    }
+    if (name == "hr") {
+      // A rule stands above a forwarded or quoted original, like a line of underscores.
+      end_line();
+      lines.back() = std::string(10, '_');
+      end_line();
+    } else if (HtmlLineTag(name)) {
+      end_line();
+    }
+  }
+  if (lines.back().empty()) lines.pop_back();
+  return lines;
+}
+
+std::string ReplyRejectionReason(const TMsg& reply) {
+  std::string reason = RejectionReason(reply.Body);
+  if (!reason.empty()) return reason;
+  const HtmlReplyPart part = ReadHtmlReplyPart(reply);
+  if (part.plain || part.html.empty()) return reason;
+  return RejectionReason(HtmlTextLines(part.html));
 }
 
 std::vector<HeldEntry> ReadHeldEntries(const NameValueList& store) {
@@ -492,7 +689,7 @@ bool HandleModerationAnswer(ProcessingContext& context, const TMsg& msg) {
     return true;
   }
   const std::string reason =
-      answer->verdict == Verdict::Reject ? RejectionReason(msg.Body) : std::string();
+      answer->verdict == Verdict::Reject ? ReplyRejectionReason(msg) : std::string();
   const DecisionOutcome outcome =
       DecideHeld(context, answer->token, answer->verdict, reason, "by the moderator's answer")
           .outcome;

@@ -41,6 +41,15 @@ std::optional<ModerationAnswer> RecognizeModerationAnswer(std::string_view subje
 // taken from below a signature separator or an "Original Message" divider. At most 1000 bytes,
 // without control characters; empty when there is no such line.
 std::string RejectionReason(const std::vector<std::string>& body);
+// The text of an HTML part as lines for RejectionReason: tags dropped, the common entities
+// decoded, a line ended at <br>, <p>, <div> and the like, the content of <style>, <script> and
+// <head> left out, the lines inside <blockquote> and inside quoting divs ("gmail_quote",
+// "moz-cite-prefix") marked as quoted ("> "), and <hr> written as a divider line. Only the first
+// 64 KiB are read.
+std::vector<std::string> HtmlTextLines(std::string_view html);
+// The reason of a rejection reply: from its text/plain part, or from its first text/html part
+// when it has no plain-text part (some phone and web mail programs send HTML alone).
+std::string ReplyRejectionReason(const TMsg& reply);
 
 enum class HeldKind { Post, Subscription };
 enum class HeldState { Held, Approved, Rejected };

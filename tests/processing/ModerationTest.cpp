@@ -101,6 +101,7 @@ TEST(ModerationReason, FirstLineOfTheReplysOwnText) {
     const char* name;
     const char* body;
     const char* reason;
+    bool html = false;  // the body is an HTML part
   } cases[] = {
       {"top posted",
        "Off topic, sorry.\r\n\r\nOn Mon, 7 Dec 2026 at 02:33, Birds wrote:\r\n> Hi\r\n",
@@ -122,10 +123,38 @@ TEST(ModerationReason, FirstLineOfTheReplysOwnText) {
       {"outlook divider", "\r\n-----Original Message-----\r\nFrom: Birds\r\n", ""},
       {"outlook web divider", "________________________________\r\nFrom: Birds\r\n", ""},
       {"control characters go", "Spam\x01\x7f here\r\n", "Spam here"},
+      // Replies written in HTML alone.
+      {"html above a gmail quote",
+       "<div dir=\"ltr\">Not about birds &amp; off topic<br></div><br>\r\n<div "
+       "class=\"gmail_quote\"><div dir=\"ltr\" class=\"gmail_attr\">On Mon, 7 Dec 2026 at "
+       "02:33, Birds &lt;<a href=\"mailto:b@example.org\">b@example.org</a>&gt; "
+       "wrote:<br></div><blockquote class=\"gmail_quote\">Hi all<br></blockquote></div>\r\n",
+       "Not about birds & off topic", true},
+      {"html head, style and script are no text; entities decoded",
+       "<html><head><STYLE>p{color:red}</STYLE><title>Re: x</title></head><body><script>x()"
+       "</script><p>&quot;Spam&quot; &#8211; &#x41;&lt;3&#39;s&nbsp;no</p></body></html>",
+       "\"Spam\" \xE2\x80\x93 A<3's no", true},
+      {"html words joined across source lines, lines ended by p",
+       "<p>\r\n  Too\r\n  long</p><p>second</p>", "Too long", true},
+      {"html with nothing but a blockquote",
+       "<div><br></div><blockquote type=\"cite\">On Mon, Birds wrote:<br>Hi</blockquote>", "",
+       true},
+      {"html rule above the original",
+       "<div>&nbsp;</div><hr style=\"display:inline-block\"><div id=\"divRplyFwdMsg\"><b>From:"
+       "</b> Birds</div>",
+       "", true},
+      {"html comment, unknown entity, unfinished tag",
+       "<!-- <p>hidden</p> -->&copy; a &amp b &#xZZ;<span", "&copy; a &amp b &#xZZ;", true},
   };
-  for (const Case& c : cases) EXPECT_EQ(RejectionReason(SplitLines(c.body)), c.reason) << c.name;
+  for (const Case& c : cases)
+    EXPECT_EQ(RejectionReason(c.html ? HtmlTextLines(c.body) : SplitLines(c.body)), c.reason)
+        << c.name;
   const std::string longLine(5000, 'x');
   EXPECT_EQ(RejectionReason({longLine}).size(), 1000u);
+  // Only the start of an HTML part is read.
+  std::string longHtml;
+  while (longHtml.size() < 100 * 1024) longHtml += "<b></b>";
+  EXPECT_TRUE(HtmlTextLines(longHtml + "Too late").empty());
 }
 
 // ---- whole passes ---------------------------------------------------------------------------
@@ -294,11 +323,27 @@ TEST_F(Moderation, RejectionTellsThePosterOnlyWhenTheModeratorWroteAReason) {
   struct Case {
     const char* name;
     const char* body;
-    const char* told;  // nullptr: no notice to Ann
+    const char* told;         // nullptr: no notice to Ann
+    const char* fields = "";  // header fields of the answer
   } cases[] = {
       {"reason", "Please keep to birds.\r\n\r\nOn Mon, 7 Dec 2026, Birds wrote:\r\n> Hi\r\n",
        "Please keep to birds."},
       {"no reason", "\r\nOn Mon, 7 Dec 2026, Birds wrote:\r\n> Hi\r\n", nullptr},
+      {"html only",
+       "<div dir=3D\"ltr\">Please keep to birds &amp; be=\r\nes.</div><div class=3D\"gmail_quo=\r\n"
+       "te\">On Mon, 7 Dec 2026, Birds wrote:<blockquote>Hi</blockquote></div>\r\n",
+       "Please keep to birds & bees.",
+       "MIME-Version: 1.0\r\nContent-Type: text/html; charset=utf-8\r\n"
+       "Content-Transfer-Encoding: quoted-printable\r\n"},
+      {"html only, base64 in a mixed part",
+       "--mix\r\nContent-Type: text/html\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+       "PHA+T2ZmIHRvcGljPC9w\r\nPjxibG9ja3F1b3RlPkhpPC9ibG9ja3F1b3RlPg==\r\n--mix--\r\n",
+       "Off topic", "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=mix\r\n"},
+      // The plain-text version is the reply's text, even when only its HTML has a line.
+      {"html beside a plain part without a reason",
+       "--alt\r\nContent-Type: text/plain\r\n\r\n> Hi\r\n--alt\r\nContent-Type: text/html\r\n"
+       "\r\n<p>Spam</p>\r\n--alt--\r\n",
+       nullptr, "MIME-Version: 1.0\r\nContent-Type: multipart/alternative; boundary=alt\r\n"},
   };
   WriteSettings(std::string(kBaseSettings) +
                     "[Post rejected]\r\nSubject=not posted: {Subject}\r\n"
@@ -306,7 +351,7 @@ TEST_F(Moderation, RejectionTellsThePosterOnlyWhenTheModeratorWroteAReason) {
                 "Moderated=1\r\n");
   for (const Case& c : cases) {
     const std::string token = HoldPost();
-    Answer("AW: reject " + token, c.body);
+    Answer("AW: reject " + token, c.body, "Joe Moderator <Mod@Example.org>", c.fields);
     EXPECT_EQ(Count("Outbox", ".msg"), 0u) << c.name;
     EXPECT_EQ(HeldState(token), "rejected") << c.name;
     EXPECT_FALSE(HeldFileThere(token)) << c.name;
