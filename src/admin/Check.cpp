@@ -24,13 +24,8 @@ namespace {
 
 constexpr int kPositive = 1;  // "+OK"
 
-struct Server {
+struct Server : MailServer {
   std::string kind;  // "POP3 1", "SMTP"
-  std::string host;
-  int port = 0;
-  std::string user, password;
-  MailSecurity security = MailSecurity::None;
-  std::string fingerprint;
   // Signs in with an OAuth 2.0 access token (in `password`), or says why it has none.
   bool oauth = false;
   std::string tokenProblem = {};
@@ -81,15 +76,6 @@ MailTimeLimits CheckLimits() {
   return limits;
 }
 
-void Configure(MailClient& client, const Server& server) {
-  client.host = server.host;
-  client.port = server.port;
-  client.userName = server.user;
-  client.password = server.password;
-  client.security = server.security;
-  client.tlsFingerprint = server.fingerprint;
-}
-
 // Runs the steps in order; the first that throws names the row's failure.
 Row RunSteps(const Server& server,
              const std::vector<std::pair<std::string, std::function<void()>>>& steps,
@@ -116,7 +102,7 @@ Row RunSteps(const Server& server,
 
 Row CheckPop3(const Server& server) {
   MailClient pop3(110, CheckLimits());
-  Configure(pop3, server);
+  pop3.UseServer(server);
   std::string okText;
   const std::vector<std::pair<std::string, std::function<void()>>> steps = {
       {"token", [&] { NeedToken(server); }},  // an account without a token is not connected
@@ -131,7 +117,7 @@ Row CheckPop3(const Server& server) {
        }},
       {"USER",
        [&] {
-         if (!server.oauth) pop3.SendCommand("USER " + server.user, {kPositive});
+         if (!server.oauth) pop3.SendCommand("USER " + server.userName, {kPositive});
        }},
       {server.oauth ? "AUTH" : "PASS",
        [&] {
@@ -152,7 +138,7 @@ Row CheckPop3(const Server& server) {
 
 Row CheckSmtp(const Server& server) {
   MailClient smtp(25, CheckLimits());
-  Configure(smtp, server);
+  smtp.UseServer(server);
   std::string okText;
   SmtpExtensions extensions;
   const std::vector<std::pair<std::string, std::function<void()>>> steps = {
@@ -161,7 +147,7 @@ Row CheckSmtp(const Server& server) {
       {"EHLO", [&] { extensions = SmtpGreet(smtp); }},
       {"AUTH",
        [&] {
-         if (server.user.empty()) {
+         if (server.userName.empty()) {
            okText = "ok: no authentication configured";
            return;
          }
@@ -170,7 +156,7 @@ Row CheckSmtp(const Server& server) {
          } else {
            SmtpAuthenticate(smtp, extensions);
          }
-         okText = "ok: logged in as " + server.user + (server.oauth ? " (OAuth 2.0)" : "");
+         okText = "ok: logged in as " + server.userName + (server.oauth ? " (OAuth 2.0)" : "");
        }},
       {"QUIT", [&] { smtp.Quit(); }},
   };
@@ -197,20 +183,22 @@ int Check(const Session& session, const std::string& list, std::ostream& out) {
         std::clamp<long long>(config.ReadInteger("General", "Pop3Count", 1), 0, 1000);
     for (long long n = 1; n <= count; ++n) {
       const std::string number = std::to_string(n);
-      pop3.push_back({"POP3 " + number, config.ReadString("General", "Pop3Host" + number, ""),
-                      PortSetting(config.ReadInteger("General", "Pop3Port" + number, 110)),
-                      config.ReadString("General", "Name" + number, ""),
-                      DecipherStoredPassword(config.ReadString("General", "Password" + number, "")),
-                      SecuritySetting(config.ReadInteger("General", "Pop3Security" + number, 0)),
-                      config.ReadString("General", "Pop3TlsFingerprint" + number, "")});
+      pop3.push_back(
+          {{config.ReadString("General", "Pop3Host" + number, ""),
+            PortSetting(config.ReadInteger("General", "Pop3Port" + number, 110)),
+            config.ReadString("General", "Name" + number, ""),
+            DecipherStoredPassword(config.ReadString("General", "Password" + number, "")),
+            SecuritySetting(config.ReadInteger("General", "Pop3Security" + number, 0)),
+            config.ReadString("General", "Pop3TlsFingerprint" + number, "")},
+           "POP3 " + number});
     }
-    smtp = {"SMTP",
-            config.ReadString("General", "SMTPHOST", ""),
-            PortSetting(config.ReadInteger("General", "SMTPPort", 25)),
-            config.ReadString("General", "SMTPUser", ""),
-            DecipherStoredPassword(config.ReadString("General", "SMTPPassword", "")),
-            SecuritySetting(config.ReadInteger("General", "SmtpSecurity", 0)),
-            config.ReadString("General", "SmtpTlsFingerprint", "")};
+    smtp = {{config.ReadString("General", "SMTPHOST", ""),
+             PortSetting(config.ReadInteger("General", "SMTPPort", 25)),
+             config.ReadString("General", "SMTPUser", ""),
+             DecipherStoredPassword(config.ReadString("General", "SMTPPassword", "")),
+             SecuritySetting(config.ReadInteger("General", "SmtpSecurity", 0)),
+             config.ReadString("General", "SmtpTlsFingerprint", "")},
+            "SMTP"};
     smtp.oauth =
         ParseAuthMethod(config.ReadString("General", "SmtpAuthMethod", "")) == AuthMethod::OAuth2;
     for (std::size_t i = 0; i < pop3.size(); ++i)
@@ -227,15 +215,16 @@ int Check(const Session& session, const std::string& list, std::ostream& out) {
     accounts.push_back(&smtp);
     std::map<std::string, std::string> problems;  // an account's failure is said only once
     for (Server* server : accounts) {
-      if (!server->oauth || server->user.empty()) continue;
+      if (!server->oauth || server->userName.empty()) continue;
       server->password.clear();
       why.last.clear();
-      if (const std::optional<std::string> token = tokens.Get(directory, config, server->user)) {
+      if (const std::optional<std::string> token =
+              tokens.Get(directory, config, server->userName)) {
         server->password = *token;
         continue;
       }
-      if (!why.last.empty()) problems[server->user] = why.last;
-      server->tokenProblem = problems[server->user];
+      if (!why.last.empty()) problems[server->userName] = why.last;
+      server->tokenProblem = problems[server->userName];
     }
   }
   std::vector<Row> rows;

@@ -30,6 +30,15 @@ TlsPeer PeerFor(const std::string& host, MailSecurity security, const std::strin
 
 }  // namespace
 
+void MailClient::UseServer(const MailServer& server) {
+  host = server.host;
+  port = server.port;
+  userName = server.userName;
+  password = server.password;
+  security = server.security;
+  tlsFingerprint = server.tlsFingerprint;
+}
+
 MailClient::MailClient(int defaultPort, MailTimeLimits limits,
                        std::unique_ptr<SocketFactory> factory)
     : port(defaultPort),

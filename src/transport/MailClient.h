@@ -43,6 +43,18 @@ class InputTooLongError : public Error {
   using Error::Error;
 };
 
+// A server and the account on it, as the settings name them: what every user of a MailClient
+// (the two stages, the admin check) hands it before connecting.
+struct MailServer {
+  std::string host = {};
+  int port = 0;
+  std::string userName = {};
+  // Deciphered, or the access token where the account signs in with OAuth 2.0.
+  std::string password = {};
+  MailSecurity security = MailSecurity::None;
+  std::string tlsFingerprint = {};  // as configured
+};
+
 // Which limit a reply is read under.
 enum class ReplyWait { Command, EndOfData };
 
@@ -62,7 +74,7 @@ class MailClient {
   MailClient& operator=(const MailClient&) = delete;
   MailClient(MailClient&&) = default;
 
-  // Set by the stage before each use.
+  // Set by the stage before each use, normally all at once by UseServer.
   std::string host;
   int port;
   std::string userName;
@@ -76,6 +88,9 @@ class MailClient {
   // empty after HELO), so that each transaction can see what the relay offers. Cleared by
   // Connect and Disconnect.
   std::vector<std::string> ehloReply;
+
+  // Takes the server, account, security and certificate pin to use from the next Connect on.
+  void UseServer(const MailServer& server);
 
   void Connect();
   // Upgrades the open connection to TLS, under the connect limit. The server's agreement must be

@@ -371,12 +371,7 @@ void VisitMailbox(const Visit& v) {
   const Pop3Mailbox& box = v.box;
   MailClient& pop3 = v.pop3;
   Logger& log = v.log;
-  pop3.host = box.host;
-  pop3.port = box.port;
-  pop3.userName = box.userName;
-  pop3.password = box.password;
-  pop3.security = box.security;
-  pop3.tlsFingerprint = box.tlsFingerprint;
+  pop3.UseServer(box);
   const std::string savedName = "Pop3Saved" + std::to_string(v.number) + ".lst";
   // Temporary files of a replacement that a kill interrupted; the file itself is whole.
   for (const auto& entry : ListDirectory(v.listDir))
@@ -524,12 +519,12 @@ void RetrieveMailboxes(TAccount& list, MailClient& pop3, const Environment& env,
   const long long count = std::min<long long>(config.ReadInteger("General", "Pop3Count", 1), 1000);
   auto mailbox = [&](int n) {
     const std::string number = std::to_string(n);
-    Pop3Mailbox box{config.ReadString("General", "Pop3Host" + number, ""),
-                    PortSetting(config.ReadInteger("General", "Pop3Port" + number, 110)),
-                    config.ReadString("General", "Name" + number, ""),
-                    {},
-                    SecuritySetting(config.ReadInteger("General", "Pop3Security" + number, 0)),
-                    config.ReadString("General", "Pop3TlsFingerprint" + number, "")};
+    Pop3Mailbox box{{config.ReadString("General", "Pop3Host" + number, ""),
+                     PortSetting(config.ReadInteger("General", "Pop3Port" + number, 110)),
+                     config.ReadString("General", "Name" + number, ""),
+                     {},
+                     SecuritySetting(config.ReadInteger("General", "Pop3Security" + number, 0)),
+                     config.ReadString("General", "Pop3TlsFingerprint" + number, "")}};
     box.authMethod = ParseAuthMethod(config.ReadString("General", "Pop3AuthMethod" + number, ""));
     if (box.authMethod == AuthMethod::OAuth2) {
       std::optional<std::string> token;

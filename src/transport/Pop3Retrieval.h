@@ -18,13 +18,8 @@ class IniFile;
 class TAccount;
 struct Environment;
 
-struct Pop3Mailbox {
-  std::string host;
-  int port = 110;
-  std::string userName;
-  std::string password;  // deciphered; with AuthMethod::OAuth2, the access token
-  MailSecurity security = MailSecurity::None;
-  std::string tlsFingerprint = {};  // as configured
+// With AuthMethod::OAuth2 the password field holds the account's access token.
+struct Pop3Mailbox : MailServer {
   AuthMethod authMethod = AuthMethod::Password;
 };
 

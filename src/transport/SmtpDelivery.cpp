@@ -384,10 +384,12 @@ void DeliverOutbox(TAccount& list, MailClient& smtp, const Environment& env) {
 void DeliverOutbox(TAccount& list, MailClient& smtp, const Environment& env,
                    const PasswordDecipher& decipher, const AccessTokenSource& tokens) {
   const IniFile& config = list.Config();
-  SmtpSettings settings{config.ReadString("General", "SmtpHost", ""),
-                        PortSetting(config.ReadInteger("General", "SmtpPort", 25)),
-                        config.ReadString("General", "SMTPUser", ""),
-                        {},
+  SmtpSettings settings{{config.ReadString("General", "SmtpHost", ""),
+                         PortSetting(config.ReadInteger("General", "SmtpPort", 25)),
+                         config.ReadString("General", "SMTPUser", ""),
+                         {},
+                         SecuritySetting(config.ReadInteger("General", "SmtpSecurity", 0)),
+                         config.ReadString("General", "SmtpTlsFingerprint", "")},
                         config.ReadString("General", "From", ""),
                         config.ReadString("General", "ControlAddress", "")};
   settings.authMethod = ParseAuthMethod(config.ReadString("General", "SmtpAuthMethod", ""));
@@ -400,8 +402,6 @@ void DeliverOutbox(TAccount& list, MailClient& smtp, const Environment& env,
   } else {
     settings.password = decipher(config.ReadString("General", "SMTPPassword", ""));
   }
-  settings.security = SecuritySetting(config.ReadInteger("General", "SmtpSecurity", 0));
-  settings.tlsFingerprint = config.ReadString("General", "SmtpTlsFingerprint", "");
   OutboxRecipients recipients;
   NameValueList selected;
   list.SelectSubscribers(selected, sfMember, sfPaused | sfDigest);
@@ -421,12 +421,7 @@ void DeliverOutboxFiles(const std::string& listDir, const SmtpSettings& settings
 void DeliverOutboxFiles(const std::string& listDir, const SmtpSettings& settings,
                         const OutboxRecipients& recipients, const DeliveryLimits& limits,
                         const Clock& clock, MailClient& smtp, Logger& log) {
-  smtp.userName = settings.userName;
-  smtp.password = settings.password;
-  smtp.host = settings.host;
-  smtp.port = settings.port;
-  smtp.security = settings.security;
-  smtp.tlsFingerprint = settings.tlsFingerprint;
+  smtp.UseServer(settings);
   if (DirectoryExists(listDir + "Outbox/")) {
     try {
       OutboxWalk walk(listDir, settings, limits, clock, smtp, log);

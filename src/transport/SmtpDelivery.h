@@ -21,15 +21,9 @@ struct Environment;
 // XOAUTH2 or OAUTHBEARER.
 enum class SmtpAuth { None, Login, OAuth2 };
 
-struct SmtpSettings {
-  std::string host;
-  int port = 25;
-  std::string userName;
-  std::string password;        // deciphered
+struct SmtpSettings : MailServer {
   std::string from;            // envelope sender of posts and digests
   std::string controlAddress;  // envelope sender of private messages
-  MailSecurity security = MailSecurity::None;
-  std::string tlsFingerprint = {};  // as configured
   // With OAuth2 the password field holds the account's access token.
   AuthMethod authMethod = AuthMethod::Password;
 };

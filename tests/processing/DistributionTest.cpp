@@ -155,123 +155,137 @@ TEST_F(Posts, ApprovedReturnIsDistributedOnceAndASecondReturnIsDropped) {
       "distributed again"));
 }
 
-TEST_F(Posts, TamperedReturnIsANewPost) {
+// One list per row: each row returns its own moderated post, so what one row leaves in the
+// signature store or the Outbox cannot decide the next.
+struct TamperCase {
+  const char* name;
+  std::string (*tamper)(std::string returned, const std::string& signature);
+};
+
+class PostsTamperedReturn : public Posts, public testing::WithParamInterface<TamperCase> {};
+
+TEST_P(PostsTamperedReturn, IsANewPost) {
   Settings("Moderated=1\r\n");
   Process(Mail("Ann <ann@example.net>", kList, "Hello birds"));
   const std::string returned = ForwardedPart(Only("Outbox", ".pri"));
   RemoveFile(listDir + "Outbox/" + Files("Outbox", ".pri")[0]);
-  const std::string signature = HeaderOf(returned, "X-Moderator-Signature");
-  std::string otherSignature = signature;
-  otherSignature[10] = otherSignature[10] == 'A' ? 'B' : 'A';
-  const struct {
-    const char* name;
-    std::string text;
-  } cases[] = {
-      {"changed signature",
-       [&] {
-         std::string t = returned;
-         t.replace(t.find(signature), signature.size(), otherSignature);
-         return t;
-       }()},
-      {"changed message id",
-       [&] {
-         std::string t = returned;
-         t.replace(t.find("023354123"), 9, "023354999");
-         return t;
-       }()},
-  };
-  for (const auto& c : cases) {
-    Process(c.text);
-    EXPECT_EQ(Count("Outbox", ".msg"), 0u) << c.name;
-    EXPECT_EQ(Count("Outbox", ".pri"), 1u) << c.name;
-    for (const auto& name : Files("Outbox", ".pri")) RemoveFile(listDir + "Outbox/" + name);
-  }
-  EXPECT_EQ(account().Signatures().Count(), 3u);  // the original and two new forwards wait
+  Process(GetParam().tamper(returned, HeaderOf(returned, "X-Moderator-Signature")));
+  EXPECT_EQ(Count("Outbox", ".msg"), 0u);
+  EXPECT_EQ(Count("Outbox", ".pri"), 1u);
+  EXPECT_EQ(account().Signatures().Count(), 2u);  // the original and the new forward wait
 }
 
-TEST_F(Posts, NonSubscribersFollowTheListsPolicy) {
-  struct Case {
-    const char* name;
-    const char* settings;
-    std::size_t posts;
-    const char* recipient;  // of the one private message; nullptr: none
-    const char* text;
-  } cases[] = {
-      {"0 warns", "NonSubscribers=0\r\n", 0, "bob@example.net",
-       "address=bob@example.net sender= subject=\r\n"},
-      {"7 warns like 0", "NonSubscribers=7\r\n", 0, "bob@example.net",
-       "address=bob@example.net sender= subject=\r\n"},
-      {"1 goes to the moderator", "NonSubscribers=1\r\n", 0, "mod@example.org",
-       "non-subscriber bob@example.net\r\n"},
-      {"2 posts", "NonSubscribers=2\r\n", 1, nullptr, nullptr},
-      {"2 on a moderated list uses Moderate", "NonSubscribers=2\r\nModerated=1\r\n", 0,
-       "mod@example.org", "post from bob@example.net\r\n"},
-  };
-  for (const auto& c : cases) {
-    Settings(c.settings);
-    Process(Mail("Bob <bob@example.net>", kList, "Hi"));
-    EXPECT_EQ(Count("Outbox", ".msg"), c.posts) << c.name;
-    EXPECT_EQ(Count("Digest", ".msg"), c.posts) << c.name;
-    const auto notices = Contents("Outbox", ".pri");
-    if (c.recipient == nullptr) {
-      EXPECT_TRUE(notices.empty()) << c.name;
-    } else {
-      ASSERT_EQ(notices.size(), 1u) << c.name;
-      EXPECT_TRUE(notices[0].starts_with(std::string(c.recipient) + "\r\n")) << c.name;
-      EXPECT_TRUE(Contains(notices[0], c.text)) << c.name << "\n" << notices[0];
-    }
-    EXPECT_FALSE(account().Subscribers().Contains("bob@example.net")) << c.name;
-    for (const char* directory : {"Outbox/", "Digest/"})
-      for (const auto& entry : ListDirectory(listDir + directory))
-        RemoveFile(listDir + directory + entry.name);
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PostsTamperedReturn,
+    testing::Values(TamperCase{"changed_signature",
+                               [](std::string t, const std::string& signature) {
+                                 std::string other = signature;
+                                 other[10] = other[10] == 'A' ? 'B' : 'A';
+                                 t.replace(t.find(signature), signature.size(), other);
+                                 return t;
+                               }},
+                    TamperCase{"changed_message_id",
+                               [](std::string t, const std::string&) {
+                                 t.replace(t.find("023354123"), 9, "023354999");
+                                 return t;
+                               }}),
+    [](const testing::TestParamInfo<TamperCase>& info) { return std::string(info.param.name); });
+
+// One list per row in the two tables below: a row's post, notice or changed flag must not decide
+// what the next row sees.
+struct NonSubscriberCase {
+  const char* name;
+  const char* settings;
+  std::size_t posts;
+  const char* recipient;  // of the one private message; nullptr: none
+  const char* text;
+};
+
+class PostsFromNonSubscribers : public Posts,
+                                public testing::WithParamInterface<NonSubscriberCase> {};
+
+TEST_P(PostsFromNonSubscribers, FollowTheListsPolicy) {
+  const NonSubscriberCase& c = GetParam();
+  Settings(c.settings);
+  Process(Mail("Bob <bob@example.net>", kList, "Hi"));
+  EXPECT_EQ(Count("Outbox", ".msg"), c.posts);
+  EXPECT_EQ(Count("Digest", ".msg"), c.posts);
+  const auto notices = Contents("Outbox", ".pri");
+  if (c.recipient == nullptr) {
+    EXPECT_TRUE(notices.empty());
+  } else {
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_TRUE(notices[0].starts_with(std::string(c.recipient) + "\r\n"));
+    EXPECT_TRUE(Contains(notices[0], c.text)) << notices[0];
   }
+  EXPECT_FALSE(account().Subscribers().Contains("bob@example.net"));
 }
 
-TEST_F(Posts, DispatchLooksForTheExactControlAddressInTo) {
-  struct Case {
-    const char* name;
-    const char* controlSetting;  // the ControlAddress line, or none
-    const char* to;
-    const char* subject;
-    bool command;       // the digest flag was set
-    std::size_t posts;  // distributed copies
-  } cases[] = {
-      {"control address absent: a command subject is a command", "", "birds@example.org",
-       "digest-on secret", true, 0},
-      {"control address absent: another subject is a post", "", "birds@example.org", "Hi", false,
-       1},
-      {"control address empty: never a command", "ControlAddress=\r\n", "birds@example.org",
-       "digest-on secret", false, 1},
-      {"control address in other letter case: a post",
-       "ControlAddress=birds-request@example.org\r\n", "Birds-Request@example.org",
-       "digest-on secret", false, 1},
-      {"control address only, no command: dropped", "ControlAddress=birds-request@example.org\r\n",
-       "birds-request@example.org", "Hi", false, 0},
-      {"both addresses, no command: a post", "ControlAddress=birds-request@example.org\r\n",
-       "birds@example.org, birds-request@example.org", "Hi", false, 1},
-      {"no To at all: a post", "ControlAddress=birds-request@example.org\r\n", "",
-       "digest-on secret", false, 1},
-  };
-  for (const auto& c : cases) {
-    std::string settings(kBaseSettings);
-    settings.erase(settings.find("ControlAddress="),
-                   std::string("ControlAddress=birds-request@example.org\r\n").size());
-    WriteSettings(settings, c.controlSetting);
-    std::string mail = Mail("ann@example.net", c.to, c.subject);
-    if (*c.to == '\0') mail.erase(mail.find("To: \r\n"), 6);
-    Process(mail);
-    EXPECT_EQ(account().SubscriberFlags("ann@example.net"),
-              c.command ? sfMember | sfDigest : sfMember)
-        << c.name;
-    EXPECT_EQ(Count("Outbox", ".msg"), c.posts) << c.name;
-    EXPECT_EQ(Count("Outbox", ".pri"), c.command ? 1u : 0u) << c.name;
-    EXPECT_EQ(Count("Inbox", ".msg"), 0u) << c.name;
-    Subscribe("ann@example.net");
-    for (const char* directory : {"Outbox/", "Digest/"})
-      for (const auto& entry : ListDirectory(listDir + directory))
-        RemoveFile(listDir + directory + entry.name);
-  }
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PostsFromNonSubscribers,
+    testing::Values(NonSubscriberCase{"zero_warns", "NonSubscribers=0\r\n", 0, "bob@example.net",
+                                      "address=bob@example.net sender= subject=\r\n"},
+                    NonSubscriberCase{"seven_warns_like_zero", "NonSubscribers=7\r\n", 0,
+                                      "bob@example.net",
+                                      "address=bob@example.net sender= subject=\r\n"},
+                    NonSubscriberCase{"one_goes_to_the_moderator", "NonSubscribers=1\r\n", 0,
+                                      "mod@example.org", "non-subscriber bob@example.net\r\n"},
+                    NonSubscriberCase{"two_posts", "NonSubscribers=2\r\n", 1, nullptr, nullptr},
+                    NonSubscriberCase{"two_on_a_moderated_list_uses_Moderate",
+                                      "NonSubscribers=2\r\nModerated=1\r\n", 0, "mod@example.org",
+                                      "post from bob@example.net\r\n"}),
+    [](const testing::TestParamInfo<NonSubscriberCase>& info) {
+      return std::string(info.param.name);
+    });
+
+struct DispatchCase {
+  const char* name;
+  const char* controlSetting;  // the ControlAddress line, or none
+  const char* to;
+  const char* subject;
+  bool command;       // the digest flag was set
+  std::size_t posts;  // distributed copies
+};
+
+class PostsDispatch : public Posts, public testing::WithParamInterface<DispatchCase> {};
+
+TEST_P(PostsDispatch, LooksForTheExactControlAddressInTo) {
+  const DispatchCase& c = GetParam();
+  std::string settings(kBaseSettings);
+  settings.erase(settings.find("ControlAddress="),
+                 std::string("ControlAddress=birds-request@example.org\r\n").size());
+  WriteSettings(settings, c.controlSetting);
+  std::string mail = Mail("ann@example.net", c.to, c.subject);
+  if (*c.to == '\0') mail.erase(mail.find("To: \r\n"), 6);
+  Process(mail);
+  EXPECT_EQ(account().SubscriberFlags("ann@example.net"),
+            c.command ? sfMember | sfDigest : sfMember);
+  EXPECT_EQ(Count("Outbox", ".msg"), c.posts);
+  EXPECT_EQ(Count("Outbox", ".pri"), c.command ? 1u : 0u);
+  EXPECT_EQ(Count("Inbox", ".msg"), 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PostsDispatch,
+    testing::Values(DispatchCase{"control_absent_command_subject_is_a_command", "",
+                                 "birds@example.org", "digest-on secret", true, 0},
+                    DispatchCase{"control_absent_other_subject_is_a_post", "", "birds@example.org",
+                                 "Hi", false, 1},
+                    DispatchCase{"control_empty_never_a_command", "ControlAddress=\r\n",
+                                 "birds@example.org", "digest-on secret", false, 1},
+                    DispatchCase{"control_in_other_letter_case_is_a_post",
+                                 "ControlAddress=birds-request@example.org\r\n",
+                                 "Birds-Request@example.org", "digest-on secret", false, 1},
+                    DispatchCase{"control_only_without_command_is_dropped",
+                                 "ControlAddress=birds-request@example.org\r\n",
+                                 "birds-request@example.org", "Hi", false, 0},
+                    DispatchCase{"both_addresses_without_command_is_a_post",
+                                 "ControlAddress=birds-request@example.org\r\n",
+                                 "birds@example.org, birds-request@example.org", "Hi", false, 1},
+                    DispatchCase{"no_To_at_all_is_a_post",
+                                 "ControlAddress=birds-request@example.org\r\n", "",
+                                 "digest-on secret", false, 1}),
+    [](const testing::TestParamInfo<DispatchCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Posts, ModeratedSubscriptionGoesToTheModeratorAndItsReturnSubscribes) {
   Settings("Moderate subscription=1\r\n");

@@ -24,62 +24,72 @@ class Failures : public ListFixture {
   }
 };
 
+struct MachineFaultCase {
+  const char* name;
+  FileFault fault;       // every matching call fails
+  bool digestIsAFile;    // the folder for digest copies cannot be made
+  bool pastCommitPoint;  // the record was written: the next pass finishes it
+};
+
+// One list per row: what a row's fault leaves behind must not decide what the next row sees.
+class FailuresOfTheMachine : public Failures,
+                             public testing::WithParamInterface<MachineFaultCase> {};
+
 // A full disk, a read-only folder, a failing medium: at whatever step of the pass the machine
 // fails, both messages stay in Inbox (or their commit is finished later), nothing goes to
 // Failed, and once the fault has passed each goes out exactly once.
-TEST_F(Failures, FaultOfTheMachineKeepsTheMessagesForTheNextCycleAndSendsEachOnce) {
-  const struct {
-    const char* name;
-    FileFault fault;       // every matching call fails
-    bool digestIsAFile;    // the folder for digest copies cannot be made
-    bool pastCommitPoint;  // the record was written: the next pass finishes it
-  } cases[] = {
-      {"full disk while staging", {FileOperation::Write, 1, 0, ENOSPC, "/Staging/"}, false, false},
-      {"second scratch file", {FileOperation::Write, 2, 0, EDQUOT, "/Staging/"}, false, false},
-      {"record cannot be written", {FileOperation::Write, 1, 0, EROFS, "commit.lst"}, false, false},
-      {"inbox unreadable", {FileOperation::Read, 1, 0, EIO, "/Inbox/"}, false, false},
-      {"digest folder blocked", {FileOperation::Write, 1, 0, 0, "none"}, true, false},
-      {"outbox read-only", {FileOperation::Rename, 1, 0, EACCES, "/Outbox/"}, false, true},
-      {"inbox file stays", {FileOperation::Remove, 1, 0, EACCES, "/Inbox/"}, false, true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    for (const char* folder : {"Inbox", "Outbox", "Digest", "Staging", "Failed"}) {
-      for (const auto& entry : ListDirectory(listDir + folder))
-        RemoveFile(listDir + folder + "/" + entry.name);
-      ::rmdir((listDir + folder).c_str());
-    }
-    RemoveFile(listDir + "Digest");
-    log.entries.clear();
-    EndCycle();
-    for (const char* store : {"subscribers.ini", "pending.ini", "distributed.ini"})
-      tmp.Write(std::string("Data/birds/") + store, "");
-    Subscribe("ann@example.net");
-    Deliver(Mail("ann@example.net", kList, "a post"));
-    Deliver(Mail("bob@example.net", kControl, "subscribe"));
-    if (c.digestIsAFile) tmp.Write("Data/birds/Digest", "not a directory");
-    if (c.fault.errorNumber != 0) InjectFileFault(c.fault);
-    Run();
-    ClearFileFaults();
-    EXPECT_EQ(Count("Failed", ""), 0u);
-    EXPECT_EQ(RedLines().size(), 1u);
-    if (!c.pastCommitPoint) {
-      EXPECT_EQ(Count("Inbox", ".msg"), 2u);
-      EXPECT_EQ(Count("Outbox", ""), 0u);   // nothing of them can go out yet
-      EXPECT_EQ(Count("Staging", ""), 0u);  // no scratch file left behind
-      EXPECT_FALSE(account().Pending().Contains("bob@example.net"));
-    }
-    if (c.digestIsAFile) RemoveFile(listDir + "Digest");
-    Run();  // the next cycle, the fault mended
-    EXPECT_EQ(Count("Inbox", ".msg"), 0u);
-    EXPECT_EQ(Count("Outbox", ".msg"), 1u);  // the post, once
-    EXPECT_EQ(Count("Outbox", ".pri"), 1u);  // the answer, once
-    EXPECT_EQ(Count("Staging", ""), 0u);
-    EXPECT_TRUE(account().Pending().Contains("bob@example.net"));
-    Run();
-    EXPECT_EQ(Count("Outbox", ".msg"), 1u);
+TEST_P(FailuresOfTheMachine, KeepTheMessagesForTheNextCycleAndSendEachOnce) {
+  const MachineFaultCase& c = GetParam();
+  Subscribe("ann@example.net");
+  Deliver(Mail("ann@example.net", kList, "a post"));
+  Deliver(Mail("bob@example.net", kControl, "subscribe"));
+  if (c.digestIsAFile) tmp.Write("Data/birds/Digest", "not a directory");
+  if (c.fault.errorNumber != 0) InjectFileFault(c.fault);
+  Run();
+  ClearFileFaults();
+  EXPECT_EQ(Count("Failed", ""), 0u);
+  EXPECT_EQ(RedLines().size(), 1u);
+  if (!c.pastCommitPoint) {
+    EXPECT_EQ(Count("Inbox", ".msg"), 2u);
+    EXPECT_EQ(Count("Outbox", ""), 0u);   // nothing of them can go out yet
+    EXPECT_EQ(Count("Staging", ""), 0u);  // no scratch file left behind
+    EXPECT_FALSE(account().Pending().Contains("bob@example.net"));
   }
+  if (c.digestIsAFile) RemoveFile(listDir + "Digest");
+  Run();  // the next cycle, the fault mended
+  EXPECT_EQ(Count("Inbox", ".msg"), 0u);
+  EXPECT_EQ(Count("Outbox", ".msg"), 1u);  // the post, once
+  EXPECT_EQ(Count("Outbox", ".pri"), 1u);  // the answer, once
+  EXPECT_EQ(Count("Staging", ""), 0u);
+  EXPECT_TRUE(account().Pending().Contains("bob@example.net"));
+  Run();
+  EXPECT_EQ(Count("Outbox", ".msg"), 1u);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FailuresOfTheMachine,
+    testing::Values(
+        MachineFaultCase{"full_disk_while_staging",
+                         {FileOperation::Write, 1, 0, ENOSPC, "/Staging/"},
+                         false,
+                         false},
+        MachineFaultCase{
+            "second_scratch_file", {FileOperation::Write, 2, 0, EDQUOT, "/Staging/"}, false, false},
+        MachineFaultCase{"record_cannot_be_written",
+                         {FileOperation::Write, 1, 0, EROFS, "commit.lst"},
+                         false,
+                         false},
+        MachineFaultCase{
+            "inbox_unreadable", {FileOperation::Read, 1, 0, EIO, "/Inbox/"}, false, false},
+        MachineFaultCase{
+            "digest_folder_blocked", {FileOperation::Write, 1, 0, 0, "none"}, true, false},
+        MachineFaultCase{
+            "outbox_read_only", {FileOperation::Rename, 1, 0, EACCES, "/Outbox/"}, false, true},
+        MachineFaultCase{
+            "inbox_file_stays", {FileOperation::Remove, 1, 0, EACCES, "/Inbox/"}, false, true}),
+    [](const testing::TestParamInfo<MachineFaultCase>& info) {
+      return std::string(info.param.name);
+    });
 
 TEST_F(Failures, MessageThatCanNeverBeHandledGoesToFailedOwnerOnly) {
   // Automatic mail is refused; the file was fetched 0644 by another program.

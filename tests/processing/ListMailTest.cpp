@@ -237,44 +237,75 @@ TEST_F(ListMail, ReportsWithoutBounceLimitGoToFailed) {
   EXPECT_TRUE(Contains(Logged().back(), "it is a delivery report and bounce counting is off"));
 }
 
-TEST_F(ListMail, FromIsRewrittenForDomainsThatRejectAndOnlyThen) {
+struct FromRewriteCase {
+  const char* name;
+  const char* mode;
+  const char* from;
+  const char* expectedFrom;
+  const char* original;
+  std::vector<std::string> asked;  // the policies looked up, in order
+};
+
+// One list and one resolver per row: a row's post or lookups must not decide the next row's.
+class ListMailFromRewrite : public ListMail, public testing::WithParamInterface<FromRewriteCase> {};
+
+// Policies are asked only while the setting says so, and the organisation's after the domain's.
+TEST_P(ListMailFromRewrite, ForDomainsThatRejectAndOnlyThen) {
+  const FromRewriteCase& c = GetParam();
   ScriptedResolver resolver;
   resolver.answers["_dmarc.strict.example"] = std::vector<std::string>{"v=DMARC1; p=reject"};
   resolver.answers["_dmarc.relaxed.example"] = std::vector<std::string>{"v=DMARC1; p=none"};
-  struct Case {
-    const char* name;
-    const char* mode;
-    const char* from;
-    const char* expectedFrom;
-    const char* original;
-  } cases[] = {
-      {"reject domain", "1", "\"Dan, D.\" <dan@strict.example>",
-       "\"Dan, D. via Birds\" <birds@example.org>", "\"Dan, D.\" <dan@strict.example>"},
-      {"subdomain of a reject domain", "1", "eve@mail.strict.example",
-       "\"eve@mail.strict.example via Birds\" <birds@example.org>", "eve@mail.strict.example"},
-      {"domain with policy none", "1", "Fay <fay@relaxed.example>", "Fay <fay@relaxed.example>",
-       ""},
-      {"domain without a record", "1", "Gus <gus@plain.example>", "Gus <gus@plain.example>", ""},
-      {"always", "2", "Gus <gus@plain.example>", "\"Gus via Birds\" <birds@example.org>",
-       "Gus <gus@plain.example>"},
-      {"never", "0", "\"Dan, D.\" <dan@strict.example>", "\"Dan, D.\" <dan@strict.example>", ""},
-  };
-  for (const Case& c : cases) {
-    Settings(std::string("NonSubscribers=2\r\nFromRewrite=") + c.mode + "\r\n");
-    for (const auto& name : Files("Outbox", ".msg")) RemoveFile(listDir + "Outbox/" + name);
-    Deliver(Mail(c.from, kList, "Hello"));
-    RunWith(resolver);
-    const std::string post = Only("Outbox", ".msg");
-    EXPECT_EQ(HeaderOf(post, "From"), c.expectedFrom) << c.name;
-    EXPECT_EQ(HeaderOf(post, "X-Original-From"), c.original) << c.name;
-    EXPECT_EQ(HeaderOf(post, "Reply-To"), "birds@example.org") << c.name;
-  }
-  // Policies are asked only while the setting says so, and the organisation's after the domain's.
-  EXPECT_EQ(resolver.asked,
-            (std::vector<std::string>{"_dmarc.strict.example", "_dmarc.mail.strict.example",
-                                      "_dmarc.strict.example", "_dmarc.relaxed.example",
-                                      "_dmarc.plain.example"}));
+  Settings(std::string("NonSubscribers=2\r\nFromRewrite=") + c.mode + "\r\n");
+  Deliver(Mail(c.from, kList, "Hello"));
+  RunWith(resolver);
+  const std::string post = Only("Outbox", ".msg");
+  EXPECT_EQ(HeaderOf(post, "From"), c.expectedFrom);
+  EXPECT_EQ(HeaderOf(post, "X-Original-From"), c.original);
+  EXPECT_EQ(HeaderOf(post, "Reply-To"), "birds@example.org");
+  EXPECT_EQ(resolver.asked, c.asked);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ListMailFromRewrite,
+    testing::Values(FromRewriteCase{"reject_domain",
+                                    "1",
+                                    "\"Dan, D.\" <dan@strict.example>",
+                                    "\"Dan, D. via Birds\" <birds@example.org>",
+                                    "\"Dan, D.\" <dan@strict.example>",
+                                    {"_dmarc.strict.example"}},
+                    FromRewriteCase{"subdomain_of_a_reject_domain",
+                                    "1",
+                                    "eve@mail.strict.example",
+                                    "\"eve@mail.strict.example via Birds\" <birds@example.org>",
+                                    "eve@mail.strict.example",
+                                    {"_dmarc.mail.strict.example", "_dmarc.strict.example"}},
+                    FromRewriteCase{"domain_with_policy_none",
+                                    "1",
+                                    "Fay <fay@relaxed.example>",
+                                    "Fay <fay@relaxed.example>",
+                                    "",
+                                    {"_dmarc.relaxed.example"}},
+                    FromRewriteCase{"domain_without_a_record",
+                                    "1",
+                                    "Gus <gus@plain.example>",
+                                    "Gus <gus@plain.example>",
+                                    "",
+                                    {"_dmarc.plain.example"}},
+                    FromRewriteCase{"always",
+                                    "2",
+                                    "Gus <gus@plain.example>",
+                                    "\"Gus via Birds\" <birds@example.org>",
+                                    "Gus <gus@plain.example>",
+                                    {}},
+                    FromRewriteCase{"never",
+                                    "0",
+                                    "\"Dan, D.\" <dan@strict.example>",
+                                    "\"Dan, D.\" <dan@strict.example>",
+                                    "",
+                                    {}}),
+    [](const testing::TestParamInfo<FromRewriteCase>& info) {
+      return std::string(info.param.name);
+    });
 
 }  // namespace
 }  // namespace orvex::test

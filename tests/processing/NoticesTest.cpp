@@ -1,8 +1,6 @@
 // Placeholders, template line ends, the header block and the private notice file.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "ListFixture.h"
 #include "message/Msg.h"
 #include "processing/Commit.h"
@@ -99,39 +97,44 @@ TEST_F(Notices, MissingTemplateStillSendsTheSignature) {
       << file;
 }
 
-TEST_F(Notices, AbsentSectionTakesTheBuiltInTextAPresentOneStaysTheOperators) {
+struct SectionCase {
+  const char* name;
+  const char* sections;  // after [General]
+  const char* subject;   // expected
+  const char* body;      // expected to appear in the file
+  const char* absent;    // expected not to appear
+};
+
+// One list per row: the notice a row queued must not be the file the next row reads.
+class NoticesFromSections : public Notices, public testing::WithParamInterface<SectionCase> {};
+
+TEST_P(NoticesFromSections, AbsentTakesTheBuiltInTextAPresentOneStaysTheOperators) {
+  const SectionCase& c = GetParam();
   NoticeVariables variables;
   variables.Set("ConfirmCode", "4711");
-  struct Case {
-    const char* name;
-    const char* sections;  // after [General]
-    const char* subject;   // expected
-    const char* body;      // expected to appear in the file
-    const char* absent;    // expected not to appear
-  } cases[] = {
-      {"absent: the built-in confirmation, with its code", "", "Birds  subscribe-confirm-4711",
-       "Your confirmation code is 4711\r\n", "________"},
-      {"present and empty stays empty", "[Subscribe confirmation]\r\n", "", "\r\n\r\n\r\n\r\n",
-       "code"},
-      {"present with text only: the subject stays the operator's (empty)",
-       "[subscribe CONFIRMATION]\r\nText=\"mine {ConfirmCode}\"\r\n", "", "mine 4711",
-       "Your confirmation code"},
-      {"an absent signature stays absent",
-       "[Subscribe confirmation]\r\nSubject=s\r\nText=\"t\"\r\n", "s", "t\r\n\r\n\r\n", "________"},
-  };
-  for (const auto& c : cases) {
-    WriteSettings("[General]\r\nName=Birds\r\nAddress=birds@example.org\r\n" +
-                  std::string(c.sections));
-    const std::string file = Queue("Subscribe confirmation", variables, "ann@example.net");
-    for (const auto& name : Files("Outbox", ".pri"))
-      std::filesystem::remove(listDir + "Outbox/" + name);
-    EXPECT_NE(file.find("\r\nSubject: " + std::string(c.subject) + "\r\n"), std::string::npos)
-        << c.name << "\n"
-        << file;
-    EXPECT_NE(file.find(c.body), std::string::npos) << c.name << "\n" << file;
-    EXPECT_EQ(file.find(c.absent), std::string::npos) << c.name << "\n" << file;
-  }
+  WriteSettings("[General]\r\nName=Birds\r\nAddress=birds@example.org\r\n" +
+                std::string(c.sections));
+  const std::string file = Queue("Subscribe confirmation", variables, "ann@example.net");
+  EXPECT_NE(file.find("\r\nSubject: " + std::string(c.subject) + "\r\n"), std::string::npos)
+      << file;
+  EXPECT_NE(file.find(c.body), std::string::npos) << file;
+  EXPECT_EQ(file.find(c.absent), std::string::npos) << file;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, NoticesFromSections,
+    testing::Values(SectionCase{"absent_gives_the_built_in_confirmation_with_its_code", "",
+                                "Birds  subscribe-confirm-4711",
+                                "Your confirmation code is 4711\r\n", "________"},
+                    SectionCase{"present_and_empty_stays_empty", "[Subscribe confirmation]\r\n", "",
+                                "\r\n\r\n\r\n\r\n", "code"},
+                    SectionCase{"present_with_text_only_keeps_the_operators_empty_subject",
+                                "[subscribe CONFIRMATION]\r\nText=\"mine {ConfirmCode}\"\r\n", "",
+                                "mine 4711", "Your confirmation code"},
+                    SectionCase{"an_absent_signature_stays_absent",
+                                "[Subscribe confirmation]\r\nSubject=s\r\nText=\"t\"\r\n", "s",
+                                "t\r\n\r\n\r\n", "________"}),
+    [](const testing::TestParamInfo<SectionCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Notices, MessageVariablesComeFromTheReceivedMessage) {
   TMsg msg;

@@ -128,7 +128,7 @@ TEST_F(DeliveryLimitsTest, ProgressRecordsWhoIsDoneWithAndTheNextCycleSendsOnlyT
       {{Say("220 ready"), Hear(), Say("250 ok"), Hear(), Say("250 ok"), Hear(), Say("250 ok"),
         Hear(), Say("452 4.2.2 mailbox full"), Hear(), Say("550 5.1.1 unknown"), Hear(),
         Say("354 go"), HearData(), Say("250 queued"), Hear()}});
-  SmtpSettings settings{"127.0.0.1", first.Port(), "", "", "sales@lists.test", "req@lists.test"};
+  SmtpSettings settings{{"127.0.0.1", first.Port()}, "sales@lists.test", "req@lists.test"};
   MailClient smtp(25, {.connect = 5s, .reply = 5s, .dataEnd = 5s});
   DeliverOutboxFiles(list_, settings, {members, {}}, {}, clock_, smtp, log_);
   EXPECT_EQ(first.Transcript(),
@@ -277,8 +277,8 @@ TEST_F(DeliveryLimitsTest, StaleProgressFilesAreRemovedAndNeverSent) {
   temp_.Write("Data/Sales/Outbox/B.msg", "post\r\n");
   temp_.Write("Data/Sales/Outbox/B.msg.progress", "Sent a@x.test\r\n");
   // Everybody selected is done with B.msg: it is deleted without a connection.
-  DeliverOutboxFiles(list_, {"127.0.0.1", 1, "", "", "s@x.test", "r@x.test"}, {{"A@x.test"}, {}},
-                     {}, clock_, *std::make_unique<MailClient>(25), log_);
+  DeliverOutboxFiles(list_, {{"127.0.0.1", 1}, "s@x.test", "r@x.test"}, {{"A@x.test"}, {}}, {},
+                     clock_, *std::make_unique<MailClient>(25), log_);
   EXPECT_EQ(Files("Outbox"), Lines{});
   EXPECT_TRUE(log_.entries.empty());
 }

@@ -117,8 +117,8 @@ class OAuthPop3Test : public testing::Test {
   void Retrieve(const std::vector<const ScriptedServer*>& servers, const Lines& tokens) {
     MailClient pop3(110, {.connect = 5s, .reply = 5s, .dataEnd = 5s});
     auto mailbox = [&](int n) {
-      Pop3Mailbox box{"127.0.0.1", servers[n - 1]->Port(), "user" + std::to_string(n),
-                      tokens[n - 1]};
+      Pop3Mailbox box{
+          {"127.0.0.1", servers[n - 1]->Port(), "user" + std::to_string(n), tokens[n - 1]}};
       box.authMethod = AuthMethod::OAuth2;
       return box;
     };

@@ -50,8 +50,8 @@ class Pop3RetrievalTest : public test::StageFixture {
                 MailTimeLimits limits = kLimits) {
     MailClient pop3(110, limits);
     auto mailbox = [&](int n) {
-      return Pop3Mailbox{"127.0.0.1", servers[n - 1]->Port(), "user" + std::to_string(n),
-                         "secret" + std::to_string(n)};
+      return Pop3Mailbox{{"127.0.0.1", servers[n - 1]->Port(), "user" + std::to_string(n),
+                          "secret" + std::to_string(n)}};
     };
     RetrieveMailboxes(
         static_cast<int>(servers.size()), mailbox, pop3, list_ + "Inbox/",

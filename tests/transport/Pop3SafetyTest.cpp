@@ -62,7 +62,7 @@ class Pop3SafetyTest : public test::StageFixture {
                 MailTimeLimits time = kLimits) {
     log_.entries.clear();
     MailClient pop3(110, time);
-    auto mailbox = [&](int) { return Pop3Mailbox{"127.0.0.1", server.Port(), "box", "pw"}; };
+    auto mailbox = [&](int) { return Pop3Mailbox{{"127.0.0.1", server.Port(), "box", "pw"}}; };
     RetrieveMailboxes(
         1, mailbox, pop3, list_ + "Inbox/",
         [this](const std::string&) { return "M" + std::to_string(++named_) + ".msg"; }, log_, work_,

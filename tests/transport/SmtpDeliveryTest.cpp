@@ -58,8 +58,13 @@ class SmtpDeliveryTest : public test::StageFixture {
   void Deliver(const ScriptedServer* server, OutboxRecipients recipients, std::string user = {},
                std::string password = {}, MailTimeLimits limits = kLimits) {
     MailClient smtp(25, limits);
-    SmtpSettings settings{"127.0.0.1", server ? server->Port() : 1, user,
-                          password,    "sales@lists.test",          "sales-request@lists.test"};
+    SmtpSettings settings;
+    settings.host = "127.0.0.1";
+    settings.port = server ? server->Port() : 1;
+    settings.userName = user;
+    settings.password = password;
+    settings.from = "sales@lists.test";
+    settings.controlAddress = "sales-request@lists.test";
     DeliverOutboxFiles(list_, settings, recipients, {}, clock_, smtp, log_);
   }
 

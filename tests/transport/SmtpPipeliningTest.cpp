@@ -70,7 +70,7 @@ class SmtpPipeliningTest : public test::StageFixture {
 
   void Deliver(const ScriptedServer& server, const Lines& members) {
     MailClient smtp(25, kLimits);
-    SmtpSettings settings{"127.0.0.1", server.Port(), "", "", "sales@lists.test", "req@lists.test"};
+    SmtpSettings settings{{"127.0.0.1", server.Port()}, "sales@lists.test", "req@lists.test"};
     DeliverOutboxFiles(list_, settings, {members, {}}, {}, clock_, smtp, log_);
   }
 
@@ -401,7 +401,7 @@ TEST_F(SmtpPipeliningTest, LongBatchAgainstARelayThatAnswersEachLineAtOnce) {
     members.push_back("member" + std::to_string(n) + "-" + std::string(60, 'm') + "@x.test");
   AnsweringRelay relay(1000);
   MailClient smtp(25, {.connect = 5s, .reply = 5s, .dataEnd = 5s});
-  SmtpSettings settings{"127.0.0.1", relay.Port(), "", "", "sales@lists.test", "req@lists.test"};
+  SmtpSettings settings{{"127.0.0.1", relay.Port()}, "sales@lists.test", "req@lists.test"};
   DeliverOutboxFiles(list_, settings, {members, {}}, {}, clock_, smtp, log_);
   EXPECT_EQ(relay.RecipientsAndMessages(), std::make_pair(kRecipients, 1));
   EXPECT_EQ(Files("Outbox"), Lines{});

@@ -56,9 +56,9 @@ class StageTlsTest : public test::StageFixture {
 
   void Deliver(const ScriptedServer& server, MailSecurity security, std::string user = {}) {
     MailClient smtp(25, kLimits);
-    SmtpSettings settings{"127.0.0.1", server.Port(),      user,
-                          "pa:ss",     "sales@lists.test", "sales-request@lists.test"};
-    settings.security = security;
+    SmtpSettings settings{{"127.0.0.1", server.Port(), user, "pa:ss", security, ""},
+                          "sales@lists.test",
+                          "sales-request@lists.test"};
     DeliverOutboxFiles(list_, settings, {{"a@x.test"}, {}}, smtp, log_);
   }
 
