@@ -43,6 +43,16 @@ void FixBorders(QDialog* dialog) {
   dialog->layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
+// The form above the OK and Cancel row, which accept and reject the dialog.
+void LayOutFormDialog(QDialog* dialog, QFormLayout* form, QPushButton* ok, QPushButton* cancel) {
+  auto* layout = new QVBoxLayout(dialog);
+  layout->addLayout(form);
+  layout->addLayout(OkCancelRow(ok, cancel));
+  FixBorders(dialog);
+  QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
+  QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
+}
+
 }  // namespace
 
 TForm2::TForm2(QWidget* parent) : QDialog(parent) {
@@ -115,12 +125,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   form->addRow(QStringLiteral("Security"), Security);
   form->addRow(QStringLiteral("Fingerprint"), Fingerprint);
   form->addRow(QStringLiteral("Sign in with"), AuthMethod);
-  auto* layout = new QVBoxLayout(this);
-  layout->addLayout(form);
-  layout->addLayout(OkCancelRow(OkButton, CancelButton));
-  FixBorders(this);
-  connect(OkButton, &QPushButton::clicked, this, &QDialog::accept);
-  connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+  LayOutFormDialog(this, form, OkButton, CancelButton);
   connect(Security, &ChoiceBox::Chosen, this, [this](int choice) {
     if (auto port = SuggestedPort(MailService::Pop3, choice, Port->StoredValue()))
       Port->setValue(*port);
@@ -161,12 +166,7 @@ TForm4::TForm4(QWidget* parent) : QDialog(parent) {
   auto* form = new QFormLayout;
   form->addRow(QStringLiteral("Address"), Address);
   form->addRow(QStringLiteral("Password"), Password);
-  auto* layout = new QVBoxLayout(this);
-  layout->addLayout(form);
-  layout->addLayout(OkCancelRow(OkButton, CancelButton));
-  FixBorders(this);
-  connect(OkButton, &QPushButton::clicked, this, &QDialog::accept);
-  connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+  LayOutFormDialog(this, form, OkButton, CancelButton);
 }
 
 }  // namespace orvex
