@@ -15,6 +15,7 @@
 #include "transport/Pop3Retrieval.h"
 #include "transport/SmtpDelivery.h"
 #include "transport/SmtpSession.h"
+#include "transport/real/RealListFixture.h"
 
 namespace orvex {
 namespace {
@@ -39,17 +40,8 @@ std::map<std::string, std::string> Tokens() {
   return tokens;
 }
 
-class OAuthRealServersTest : public testing::Test {
+class OAuthRealServersTest : public test::RealListFixture {
  protected:
-  void SetUp() override { list_ = temp_.MakeList("Sales"); }
-
-  test::TempDirectory temp_;
-  std::string list_;
-  test::RecordingLogger log_;
-  test::FakeClock clock_;
-  test::FakeRandom random_;
-  MessageNamer namer_{clock_};
-  Environment env_{clock_, random_, log_, namer_};
   std::map<std::string, std::string> tokens_ = Tokens();
 };
 

@@ -20,6 +20,7 @@
 #include "transport/Pop3Retrieval.h"
 #include "transport/SmtpDelivery.h"
 #include "transport/SmtpSession.h"
+#include "transport/real/RealListFixture.h"
 
 namespace orvex {
 namespace {
@@ -65,18 +66,7 @@ Delivered Parse(const std::string& file) {
   return d;
 }
 
-class RealServersTest : public testing::Test {
- protected:
-  void SetUp() override { list_ = temp_.MakeList("Sales"); }
-
-  test::TempDirectory temp_;
-  std::string list_;
-  test::RecordingLogger log_;
-  test::FakeClock clock_;
-  test::FakeRandom random_;
-  MessageNamer namer_{clock_};
-  Environment env_{clock_, random_, log_, namer_};
-};
+class RealServersTest : public test::RealListFixture {};
 
 TEST_F(RealServersTest, RetrievesTwoMailboxesOfOneListFromDovecot) {
   const fs::path maildirs = HarnessSetting("ORVEX_POP3_MAILDIRS");

@@ -22,6 +22,7 @@
 #include "support/TempDirectory.h"
 #include "transport/Pop3Retrieval.h"
 #include "transport/SmtpDelivery.h"
+#include "transport/real/RealListFixture.h"
 
 namespace orvex {
 namespace {
@@ -53,10 +54,8 @@ std::string Lower(std::string text) {
   return text;
 }
 
-class TlsRealServersTest : public testing::Test {
+class TlsRealServersTest : public test::RealListFixture {
  protected:
-  void SetUp() override { list_ = temp_.MakeList("Sales"); }
-
   Lines RedEntries() const { return log_.Texts(LogColour::Red); }
 
   // Delivers the list's Outbox with these SMTP settings lines.
@@ -70,14 +69,6 @@ class TlsRealServersTest : public testing::Test {
     MailClient smtp(25);
     DeliverOutbox(list, smtp, env_);
   }
-
-  test::TempDirectory temp_;
-  std::string list_;
-  test::RecordingLogger log_;
-  test::FakeClock clock_;
-  test::FakeRandom random_;
-  MessageNamer namer_{clock_};
-  Environment env_{clock_, random_, log_, namer_};
 };
 
 TEST_F(TlsRealServersTest, RetrievesOverStlsAndImplicitTlsFromDovecot) {
