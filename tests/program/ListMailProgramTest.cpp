@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "BirdsListFixture.h"
 #include "platform/FileSystem.h"
 #include "support/ChildProcess.h"
 #include "support/TempDirectory.h"
@@ -28,57 +29,9 @@ constexpr const char* kSettings =
     "[Unsubscribe successfull]\r\nSubject=Goodbye\r\nText=\"You left {Listname}\"\r\n"
     "[Bounce pause]\r\nSubject=Paused\r\nText=\"Mail to {Address} bounces; you are paused\"\r\n";
 
-class ListMailProgram : public ::testing::Test {
+class ListMailProgram : public test::BirdsListFixture {
  protected:
-  ListMailProgram() {
-    std::filesystem::copy_file(std::string(ORVEX_BUILD_DIR) + "/orvex", dir.Path() + "orvex");
-    list = dir.MakeList("birds");
-    dir.Write("Data/birds/maillist.ini", kSettings);
-  }
-
-  // One run of the service: it handles the Inbox in its first cycle, then it is stopped.
-  std::string Cycle() {
-    test::ChildProcess service(dir.Path() + "orvex", {}, dir.Path());
-    EXPECT_TRUE(service.WaitForOutput("Idle", 20s)) << service.Stdout();
-    service.Signal(SIGINT);
-    EXPECT_EQ(service.WaitForExit(10s), 0);
-    return service.Stdout();
-  }
-
-  std::vector<std::string> Names(const std::string& sub, const std::string& extension) const {
-    std::vector<std::string> names;
-    if (!std::filesystem::is_directory(list + sub)) return names;
-    for (const auto& entry : std::filesystem::directory_iterator(list + sub))
-      if (entry.path().extension() == extension) names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-  std::string Read(const std::string& relative) { return dir.Read("Data/birds/" + relative); }
-  // Takes every file of that kind out of Outbox, as delivery would; returns their texts.
-  std::vector<std::string> TakeOutbox(const std::string& extension) {
-    std::vector<std::string> texts;
-    for (const auto& name : Names("Outbox", extension)) {
-      texts.push_back(Read("Outbox/" + name));
-      std::filesystem::remove(list + "Outbox/" + name);
-    }
-    return texts;
-  }
-  static std::string Header(const std::string& text, const std::string& name) {
-    const std::string key = "\r\n" + name + ": ";
-    const auto at = text.find(key);
-    if (at == std::string::npos) return {};
-    const auto begin = at + key.size();
-    return text.substr(begin, text.find("\r\n", begin) - begin);
-  }
-
-  test::TempDirectory dir;
-  std::string list;
-  int delivered = 0;
-  void Deliver(const std::string& text) {
-    char name[32];
-    std::snprintf(name, sizeof name, "%04d.msg", ++delivered);
-    dir.Write("Data/birds/Inbox/" + std::string(name), text);
-  }
+  ListMailProgram() : BirdsListFixture(kSettings) {}
 };
 
 TEST_F(ListMailProgram, UnsubscribeButtonIsConfirmedByTheCodeSentToTheMember) {

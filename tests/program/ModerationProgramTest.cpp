@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "BirdsListFixture.h"
 #include "platform/FileSystem.h"
 #include "support/ChildProcess.h"
 #include "support/TempDirectory.h"
@@ -30,22 +31,10 @@ constexpr const char* kSettings =
 
 const std::string kAdmin = std::string(ORVEX_BUILD_DIR) + "/orvex-admin";
 
-class ModerationProgram : public ::testing::Test {
+class ModerationProgram : public test::BirdsListFixture {
  protected:
-  ModerationProgram() {
-    std::filesystem::copy_file(std::string(ORVEX_BUILD_DIR) + "/orvex", dir.Path() + "orvex");
-    list = dir.MakeList("birds");
-    dir.Write("Data/birds/maillist.ini", kSettings);
+  ModerationProgram() : BirdsListFixture(kSettings) {
     dir.Write("Data/birds/subscribers.ini", "ann@example.net=,annpw\r\nbob@example.net=,bobpw\r\n");
-  }
-
-  // One run of the service: it handles the Inbox in its first cycle, then it is stopped.
-  std::string Cycle() {
-    test::ChildProcess service(dir.Path() + "orvex", {}, dir.Path());
-    EXPECT_TRUE(service.WaitForOutput("Idle", 20s)) << service.Stdout();
-    service.Signal(SIGINT);
-    EXPECT_EQ(service.WaitForExit(10s), 0);
-    return service.Stdout();
   }
   struct Result {
     int status = -1;
@@ -62,49 +51,16 @@ class ModerationProgram : public ::testing::Test {
     return result;
   }
 
-  std::vector<std::string> Names(const std::string& sub, const std::string& extension) const {
-    std::vector<std::string> names;
-    if (!std::filesystem::is_directory(list + sub)) return names;
-    for (const auto& entry : std::filesystem::directory_iterator(list + sub))
-      if (entry.path().extension() == extension) names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-  std::string Read(const std::string& relative) { return dir.Read("Data/birds/" + relative); }
-  std::vector<std::string> TakeOutbox(const std::string& extension) {
-    std::vector<std::string> texts;
-    for (const auto& name : Names("Outbox", extension)) {
-      texts.push_back(Read("Outbox/" + name));
-      std::filesystem::remove(list + "Outbox/" + name);
-    }
-    return texts;
-  }
-  static std::string Header(const std::string& text, const std::string& name) {
-    const std::string key = "\r\n" + name + ": ";
-    const auto at = text.find(key);
-    if (at == std::string::npos) return {};
-    const auto begin = at + key.size();
-    return text.substr(begin, text.find("\r\n", begin) - begin);
-  }
   // The token of the link in a moderation notice.
   static std::string TokenOf(const std::string& notice) {
     const std::string link = "?subject=approve%20";
     const auto at = notice.find(link);
     return at == std::string::npos ? std::string() : notice.substr(at + link.size(), 26);
   }
-  void Deliver(const std::string& text) {
-    char name[32];
-    std::snprintf(name, sizeof name, "%04d.msg", ++delivered);
-    dir.Write("Data/birds/Inbox/" + std::string(name), text);
-  }
   void Post(const std::string& subject) {
     Deliver("From: Ann <ann@example.net>\r\nTo: birds@example.org\r\nSubject: " + subject +
             "\r\nMessage-ID: <" + subject + "@example.net>\r\n\r\nThe swallows are back.\r\n");
   }
-
-  test::TempDirectory dir;
-  std::string list;
-  int delivered = 0;
 };
 
 TEST_F(ModerationProgram, ReplyFromAPhoneApprovesOnceAndTheSecondReplyIsTold) {
