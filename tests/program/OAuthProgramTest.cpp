@@ -44,16 +44,7 @@ int Mode(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
 }
 
-// The log wraps long rows at blanks: every run of blanks and line ends counts as one blank.
-std::string Flat(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    const bool blank = c == ' ' || c == '\n' || c == '\r' || c == '\t';
-    if (blank && !out.empty() && out.back() == ' ') continue;
-    out += blank ? ' ' : c;
-  }
-  return out;
-}
+using test::Flat;
 
 int Occurrences(const std::string& text, const std::string& part) {
   int n = 0;

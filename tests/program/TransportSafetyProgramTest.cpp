@@ -40,16 +40,7 @@ Counts Each(int first, int last) {
   return counts;
 }
 
-// The log wraps long rows at spaces; compared with every run of blanks as one space.
-std::string Flat(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    const bool blank = c == ' ' || c == '\n' || c == '\r' || c == '\t';
-    if (blank && !out.empty() && out.back() == ' ') continue;
-    out += blank ? ' ' : c;
-  }
-  return out;
-}
+using test::Flat;
 bool Has(const std::string& output, const std::string& text) {
   return Flat(output).find(Flat(text)) != std::string::npos;
 }

@@ -111,4 +111,14 @@ void ChildProcess::Signal(int signal) const {
   if (!status_) ::kill(pid_, signal);
 }
 
+std::string Flat(const std::string& output) {
+  std::string out;
+  for (const char c : output) {
+    const bool blank = c == ' ' || c == '\n' || c == '\r' || c == '\t';
+    if (blank && !out.empty() && out.back() == ' ') continue;
+    out += blank ? ' ' : c;
+  }
+  return out;
+}
+
 }  // namespace orvex::test

@@ -37,4 +37,8 @@ class ChildProcess {
   std::optional<int> status_;
 };
 
+// The service's console log wraps long rows at blanks: the text with every run of blanks and line
+// ends made one blank, so that a row can be found whole wherever it was wrapped.
+std::string Flat(const std::string& output);
+
 }  // namespace orvex::test

@@ -1,6 +1,8 @@
 // One connection at a time: TLS handshake, one request, one reply, close.
 #include "support/FakeAuthServer.h"
 
+#include "support/TestCertificates.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
@@ -115,28 +117,9 @@ void FakeAuthServer::Run() {
 }
 
 void FakeAuthServer::Serve(int fd) {
-  timeval limit{5, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-  const std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(SSL_CTX_new(TLS_server_method()),
-                                                                  SSL_CTX_free);
-  BIO* in = BIO_new_mem_buf(pem_.data(), static_cast<int>(pem_.size()));
-  X509* certificate = PEM_read_bio_X509(in, nullptr, nullptr, nullptr);
-  EVP_PKEY* key = PEM_read_bio_PrivateKey(in, nullptr, nullptr, nullptr);
-  BIO_free(in);
-  const bool loaded = certificate != nullptr && key != nullptr &&
-                      SSL_CTX_use_certificate(context.get(), certificate) == 1 &&
-                      SSL_CTX_use_PrivateKey(context.get(), key) == 1;
-  X509_free(certificate);
-  EVP_PKEY_free(key);
-  if (!loaded) return;
-  const std::unique_ptr<SSL, decltype(&SSL_free)> session(SSL_new(context.get()), SSL_free);
+  const TlsServerSession session = AcceptTls(fd, pem_, std::chrono::seconds(5));
+  if (!session) return;
   SSL* ssl = session.get();
-  SSL_set_fd(ssl, fd);
-  if (SSL_accept(ssl) != 1) {
-    ERR_clear_error();
-    return;
-  }
   std::string data;
   char chunk[4096];
   std::size_t headerEnd = std::string::npos;

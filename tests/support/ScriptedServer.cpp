@@ -1,6 +1,8 @@
 // The scripted fake server: blocking reads with poll() limits so that a broken test cannot hang.
 #include "support/ScriptedServer.h"
 
+#include "support/TestCertificates.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/evp.h>
@@ -46,35 +48,7 @@ void SendAll(SSL* ssl, int fd, const std::string& data) {
   if (!data.empty()) SSL_write(ssl, data.data(), static_cast<int>(data.size()));
 }
 
-struct ContextFree {
-  void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
-};
-struct SessionFree {
-  void operator()(SSL* session) const { SSL_free(session); }
-};
-using TlsSession = std::unique_ptr<SSL, SessionFree>;
-
-// The server's side of a handshake on the blocking descriptor, limited by socket time-outs.
-TlsSession AcceptTls(int fd, const std::string& pem) {
-  std::unique_ptr<SSL_CTX, ContextFree> context(SSL_CTX_new(TLS_server_method()));
-  BIO* in = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
-  X509* certificate = PEM_read_bio_X509(in, nullptr, nullptr, nullptr);
-  EVP_PKEY* key = PEM_read_bio_PrivateKey(in, nullptr, nullptr, nullptr);
-  BIO_free(in);
-  const bool loaded = certificate != nullptr && key != nullptr &&
-                      SSL_CTX_use_certificate(context.get(), certificate) == 1 &&
-                      SSL_CTX_use_PrivateKey(context.get(), key) == 1;
-  X509_free(certificate);
-  EVP_PKEY_free(key);
-  if (!loaded) return nullptr;
-  const timeval limit{kStepLimitMs / 1000, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-  TlsSession session(SSL_new(context.get()));  // keeps its own reference to the context
-  SSL_set_fd(session.get(), fd);
-  if (SSL_accept(session.get()) != 1) return nullptr;
-  return session;
-}
+using TlsSession = TlsServerSession;
 
 // Line reader over one connection.
 class Reader {
@@ -246,7 +220,7 @@ void ScriptedServer::Run() {
             goOn = false;
             break;
           }
-          tls = AcceptTls(fd, step.text);
+          tls = AcceptTls(fd, step.text, std::chrono::milliseconds(kStepLimitMs));
           reader.Secure(tls.get());
           Record(tls ? "<tls>" : "<tls failed>");
           goOn = tls != nullptr;

@@ -1,10 +1,13 @@
 // P-256 keys (quick to make) and version 3 certificates with the usual extensions.
 #include "support/TestCertificates.h"
 
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -161,6 +164,33 @@ std::string HexDigits(const std::string& digest) {
     text += kHex[static_cast<unsigned char>(c) & 15];
   }
   return text;
+}
+
+TlsServerSession AcceptTls(int fd, const std::string& pem, std::chrono::milliseconds limit) {
+  const std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(SSL_CTX_new(TLS_server_method()),
+                                                                  SSL_CTX_free);
+  BIO* in = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+  X509* certificate = PEM_read_bio_X509(in, nullptr, nullptr, nullptr);
+  EVP_PKEY* key = PEM_read_bio_PrivateKey(in, nullptr, nullptr, nullptr);
+  BIO_free(in);
+  const bool loaded = certificate != nullptr && key != nullptr &&
+                      SSL_CTX_use_certificate(context.get(), certificate) == 1 &&
+                      SSL_CTX_use_PrivateKey(context.get(), key) == 1;
+  X509_free(certificate);
+  EVP_PKEY_free(key);
+  if (!loaded) return nullptr;
+  const auto ms = limit.count();
+  const timeval socketLimit{static_cast<time_t>(ms / 1000),
+                            static_cast<suseconds_t>((ms % 1000) * 1000)};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &socketLimit, sizeof socketLimit);
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &socketLimit, sizeof socketLimit);
+  TlsServerSession session(SSL_new(context.get()));  // keeps its own reference to the context
+  SSL_set_fd(session.get(), fd);
+  if (SSL_accept(session.get()) != 1) {
+    ERR_clear_error();
+    return nullptr;
+  }
+  return session;
 }
 
 }  // namespace orvex::test

@@ -2,6 +2,9 @@
 // server certificates it signs, so that no test depends on files or clocks outside it.
 #pragma once
 
+#include <openssl/ssl.h>
+
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -48,5 +51,15 @@ class ScopedTrustStore {
 
 // The digest as 64 lower-case hexadecimal digits, the way a setting may hold it.
 std::string HexDigits(const std::string& digest);
+
+struct TlsSessionFree {
+  void operator()(SSL* session) const { SSL_free(session); }
+};
+using TlsServerSession = std::unique_ptr<SSL, TlsSessionFree>;
+
+// The server's side of a handshake on the blocking descriptor with the identity in `pem`; the
+// socket's reads and writes are limited to `limit` each. Nothing when the identity cannot be
+// loaded or the handshake fails.
+TlsServerSession AcceptTls(int fd, const std::string& pem, std::chrono::milliseconds limit);
 
 }  // namespace orvex::test

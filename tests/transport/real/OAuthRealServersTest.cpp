@@ -15,7 +15,7 @@
 #include "transport/Pop3Retrieval.h"
 #include "transport/SmtpDelivery.h"
 #include "transport/SmtpSession.h"
-#include "transport/real/RealListFixture.h"
+#include "transport/StageFixture.h"
 
 namespace orvex {
 namespace {
@@ -40,7 +40,7 @@ std::map<std::string, std::string> Tokens() {
   return tokens;
 }
 
-class OAuthRealServersTest : public test::RealListFixture {
+class OAuthRealServersTest : public test::StageFixture {
  protected:
   std::map<std::string, std::string> tokens_ = Tokens();
 };

@@ -20,7 +20,7 @@
 #include "transport/Pop3Retrieval.h"
 #include "transport/SmtpDelivery.h"
 #include "transport/SmtpSession.h"
-#include "transport/real/RealListFixture.h"
+#include "transport/StageFixture.h"
 
 namespace orvex {
 namespace {
@@ -66,7 +66,7 @@ Delivered Parse(const std::string& file) {
   return d;
 }
 
-class RealServersTest : public test::RealListFixture {};
+class RealServersTest : public test::StageFixture {};
 
 TEST_F(RealServersTest, RetrievesTwoMailboxesOfOneListFromDovecot) {
   const fs::path maildirs = HarnessSetting("ORVEX_POP3_MAILDIRS");

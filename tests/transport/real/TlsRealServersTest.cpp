@@ -22,7 +22,7 @@
 #include "support/TempDirectory.h"
 #include "transport/Pop3Retrieval.h"
 #include "transport/SmtpDelivery.h"
-#include "transport/real/RealListFixture.h"
+#include "transport/StageFixture.h"
 
 namespace orvex {
 namespace {
@@ -54,10 +54,8 @@ std::string Lower(std::string text) {
   return text;
 }
 
-class TlsRealServersTest : public test::RealListFixture {
+class TlsRealServersTest : public test::StageFixture {
  protected:
-  Lines RedEntries() const { return log_.Texts(LogColour::Red); }
-
   // Delivers the list's Outbox with these SMTP settings lines.
   void Deliver(const std::string& settings) {
     temp_.Write("Data/Sales/maillist.ini",
